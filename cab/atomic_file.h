@@ -1,0 +1,39 @@
+#pragma once
+// A file that appears under its name only when complete: written to a
+// temporary file in the same folder and renamed over the target on commit.
+// Until then the old file (if any) stays untouched; an abandoned temporary is
+// removed, also when the process is ended by SIGINT, SIGTERM or SIGHUP.
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "cab/stream.h"
+
+namespace cab {
+
+class AtomicFile {
+ public:
+  // Throws CabError naming `label` when the folder of target does not exist
+  // or refuses a new file.
+  AtomicFile(const std::filesystem::path& target, std::string label);
+  ~AtomicFile();  // removes the temporary unless committed
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  FileOutStream& stream() { return *stream_; }
+  const std::filesystem::path& tempPath() const { return temp_; }
+  // Flushes, then renames over the target.
+  void commit();
+  // Drops the temporary at once.
+  void abandon();
+
+ private:
+  std::filesystem::path target_;
+  std::filesystem::path temp_;
+  std::string label_;
+  std::unique_ptr<FileOutStream> stream_;
+  int slot_ = -1;
+  bool done_ = false;
+};
+
+}  // namespace cab

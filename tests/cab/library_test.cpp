@@ -1,0 +1,175 @@
+// The cabinet library on its own, fed from memory.
+#include <gtest/gtest.h>
+
+#include "cab/error.h"
+#include "cab/reader.h"
+#include "cab/writer.h"
+#include "support.h"
+
+using namespace cabtest;
+
+namespace {
+
+uint32_t get32(const std::string& s, size_t at) {
+  return static_cast<uint8_t>(s[at]) | (static_cast<uint8_t>(s[at + 1]) << 8) |
+         (static_cast<uint8_t>(s[at + 2]) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(s[at + 3])) << 24);
+}
+uint16_t get16(const std::string& s, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(s[at]) | (static_cast<uint8_t>(s[at + 1]) << 8));
+}
+
+struct RoundTrip {
+  const char* what;
+  Files files;
+};
+
+class WriterRoundTrip : public testing::TestWithParam<RoundTrip> {};
+
+TEST_P(WriterRoundTrip, ReaderGivesBackTheBytesInOrder) {
+  for (auto method : {cab::Compression::MSZIP, cab::Compression::Stored}) {
+    cab::WriteOptions o;
+    o.compression = method;
+    std::string cabinet = makeCabinet(GetParam().files, o);
+    EXPECT_EQ(readCabinet(cabinet), GetParam().files);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, WriterRoundTrip,
+    testing::Values(RoundTrip{"one empty file", {{"empty.txt", ""}}},
+                    RoundTrip{"block edges",
+                              {{"a", registryText(32768, 1)}, {"b", registryText(1, 2)},
+                               {"c", registryText(32767, 3)}, {"d", ""}, {"e", registryText(32769, 4)}}},
+                    RoundTrip{"several batches",
+                              {{"System.dat", registryText(5 * 1024 * 1024 + 17, 5)},
+                               {"noise.bin", randomBytes(300000, 6)}}}),
+    [](const auto& info) {
+      std::string n = info.param.what;
+      for (auto& c : n) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+      return n;
+    });
+
+TEST(Writer, OutputDoesNotDependOnTheThreadCount) {
+  Files files = {{"System.dat", registryText(3 * 1024 * 1024 + 5, 7)}, {"r", randomBytes(100000, 8)}};
+  cab::WriteOptions one;
+  one.threads = 1;
+  std::string reference = makeCabinet(files, one);
+  for (unsigned t : {2u, 3u, 8u}) {
+    cab::WriteOptions many;
+    many.threads = t;
+    EXPECT_EQ(makeCabinet(files, many), reference) << t << " threads";
+  }
+}
+
+TEST(Writer, DictionaryFromThePreviousBlockShrinksRepeatedData) {
+  // Noise repeating every 20000 bytes: only a block that sees the end of
+  // the block before can start with a match.
+  std::string period = randomBytes(20000, 9);
+  std::string data = period + period + period + period + period;
+  std::string cabinet = makeCabinet({{"x", data}});
+  EXPECT_LT(cabinet.size(), 20000u + 2000u);
+}
+
+TEST(Writer, HeaderCarriesReserveCountsAndMemberRecords) {
+  cab::WriteOptions o;
+  o.reserve = 6144;
+  Files files = {{"Classes.dat", "c"}, {"System.dat", "sys"}, {"info.txt", "i"}};
+  std::string c = makeCabinet(files, o);
+  EXPECT_EQ(c.substr(0, 4), "MSCF");
+  EXPECT_EQ(get32(c, 8), c.size());           // cbCabinet
+  EXPECT_EQ(get16(c, 26), 1);                  // one folder
+  EXPECT_EQ(get16(c, 28), 3);                  // three files
+  EXPECT_EQ(get16(c, 30), 0x0004);             // reserve present, no set
+  EXPECT_EQ(get16(c, 36), 6144);               // cbCFHeader
+  EXPECT_EQ(c[38], 0);                         // cbCFFolder
+  EXPECT_EQ(c[39], 0);                         // cbCFData
+  EXPECT_EQ(c.substr(40, 6144), std::string(6144, '\0'));
+  size_t folder = 40 + 6144;
+  EXPECT_EQ(get16(c, folder + 4), 1);          // one data block
+  EXPECT_EQ(get16(c, folder + 6), 1);          // MSZIP
+  uint32_t files0 = get32(c, 16);
+  EXPECT_EQ(files0, folder + 8);
+  EXPECT_EQ(get16(c, files0 + 10), (2001 - 1980) << 9 | 9 << 5 | 14);
+  EXPECT_EQ(get16(c, files0 + 12), 13 << 11 | 37 << 5 | 21);
+  EXPECT_EQ(c.substr(files0 + 16, 12), std::string("Classes.dat\0", 12));
+
+  cab::Reader r(std::make_unique<cab::MemoryInStream>(c), "memory");
+  ASSERT_EQ(r.members().size(), 3u);
+  EXPECT_EQ(r.members()[1].name, "System.dat");
+  EXPECT_EQ(r.members()[1].size, 3u);
+  EXPECT_EQ(r.members()[1].year, 2001);
+  EXPECT_EQ(r.members()[1].second, 42);
+  EXPECT_EQ(r.members()[1].attributes, 0x20);
+  EXPECT_EQ(r.members()[1].method, "MSZIP");
+  EXPECT_EQ(r.find("SYSTEM.DAT"), 1u);
+  EXPECT_FALSE(r.find("User.dat"));
+}
+
+TEST(Writer, AttributesAndOddSecondsAreKept) {
+  cab::Source s;
+  s.name = "User.dat";
+  s.label = "User.dat";
+  std::string bytes = "u";
+  s.data = std::make_unique<cab::MemoryInStream>(bytes);
+  s.attributes = 0x01 | 0x02 | 0x04 | 0x20;
+  s.year = 1998;
+  s.second = 59;
+  std::vector<cab::Source> v;
+  v.push_back(std::move(s));
+  cab::MemoryOutStream out;
+  cab::write(v, out, {});
+  cab::Reader r(std::make_unique<cab::MemoryInStream>(out.bytes()), "memory");
+  EXPECT_EQ(r.members()[0].attributes, 0x27);
+  EXPECT_EQ(r.members()[0].year, 1998);
+  EXPECT_EQ(r.members()[0].second, 58);  // DOS time keeps two-second steps
+}
+
+TEST(Writer, RefusesWhatACabinetCannotHold) {
+  cab::WriteOptions small;
+  small.maxSize = 1000;
+  EXPECT_THROW(makeCabinet({{"r", randomBytes(5000, 1)}}, small), cab::CabError);
+  EXPECT_THROW(makeCabinet({{std::string(256, 'n'), "x"}}), cab::CabError);
+  EXPECT_THROW(makeCabinet({{"", "x"}}), cab::CabError);
+  EXPECT_THROW(makeCabinet({}), cab::CabError);
+  cab::WriteOptions reserve;
+  reserve.reserve = 60001;
+  EXPECT_THROW(makeCabinet({{"a", "x"}}, reserve), cab::CabError);
+}
+
+struct Damage {
+  const char* what;
+  std::string (*apply)(std::string);
+  const char* message;
+};
+
+class ReaderDamage : public testing::TestWithParam<Damage> {};
+
+TEST_P(ReaderDamage, FailsWithAMessageNamingTheCabinet) {
+  std::string good = makeCabinet({{"System.dat", registryText(100000, 3)}, {"info.txt", "hello"}});
+  std::string bad = GetParam().apply(good);
+  try {
+    Files f = readCabinet(bad);
+    FAIL() << "read a damaged cabinet";
+  } catch (const cab::CabError& e) {
+    EXPECT_NE(std::string(e.what()).find("memory"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(GetParam().message), std::string::npos) << e.what();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReaderDamage,
+    testing::Values(
+        Damage{"not_a_cabinet", [](std::string) { return std::string("REGEDIT4\r\n\r\n[HKEY_USERS]\r\n"); },
+               "is not a cabinet"},
+        Damage{"empty", [](std::string) { return std::string(); }, "is not a cabinet"},
+        Damage{"truncated_data", [](std::string s) { return s.substr(0, s.size() - 100); }, "truncated"},
+        Damage{"truncated_header", [](std::string s) { return s.substr(0, 30); }, "truncated"},
+        Damage{"bad_checksum",
+               [](std::string s) {
+                 s[s.size() - 50] ^= 0x10;
+                 return s;
+               },
+               "checksum"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+}  // namespace

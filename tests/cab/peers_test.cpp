@@ -1,0 +1,80 @@
+// Our cabinets against the independent peers cabextract and gcab, and theirs
+// through our reader.
+#include <gtest/gtest.h>
+
+#include "cab/reader.h"
+#include "support.h"
+
+using namespace cabtest;
+
+namespace {
+
+class Peers : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!haveProgram("cabextract") || !haveProgram("gcab"))
+      GTEST_SKIP() << "cabextract and gcab are needed (scripts/setup-deps installs them)";
+  }
+  TempDir tmp;
+};
+
+const Files& sample() {
+  static Files f = {{"Classes.dat", registryText(200000, 11)},
+                    {"System.dat", registryText(1500000, 12)},
+                    {"User.dat", registryText(70000, 13)},
+                    {"System.ini", "[boot]\r\nshell=Explorer.exe\r\n"},
+                    {"Win.ini", ""},
+                    {"noise.bin", randomBytes(90000, 14)},
+                    {"info.txt", "Created : 14.09.2001\r\n"}};
+  return f;
+}
+
+TEST_F(Peers, AcceptOurCabinetsAndGiveBackTheBytes) {
+  for (auto method : {cab::Compression::MSZIP, cab::Compression::Stored}) {
+    for (uint32_t reserve : {0u, 6144u}) {
+      SCOPED_TRACE(std::to_string(reserve) + (method == cab::Compression::MSZIP ? " MSZIP" : " stored"));
+      cab::WriteOptions o;
+      o.compression = method;
+      o.reserve = reserve;
+      fs::path file = tmp / "ours.kvt";
+      writeHost(file, makeCabinet(sample(), o));
+      Ran t1 = run("cabextract -t " + quote(file.string()));
+      EXPECT_EQ(t1.status, 0) << t1.output;
+      EXPECT_EQ(t1.output.find("failed"), std::string::npos) << t1.output;
+      Ran t2 = run("gcab -t " + quote(file.string()));
+      EXPECT_EQ(t2.status, 0) << t2.output;
+      fs::path out = tmp / "out";
+      fs::remove_all(out);
+      fs::create_directory(out);
+      Ran x = run("gcab -x -C " + quote(out.string()) + " " + quote(file.string()));
+      ASSERT_EQ(x.status, 0) << x.output;
+      for (auto& [name, bytes] : sample()) EXPECT_EQ(readHost(out / name), bytes) << name;
+      Ran l = run("gcab -l " + quote(file.string()));
+      std::string expected;
+      for (auto& [name, bytes] : sample())
+        expected += name + " " + std::to_string(bytes.size()) + " 2001-09-14 13:37:42 0x20\n";
+      EXPECT_EQ(l.output, expected);
+    }
+  }
+}
+
+TEST_F(Peers, OurReaderReadsGcabCabinetsExactly) {
+  fs::path src = tmp / "src";
+  fs::create_directory(src);
+  std::string args;
+  for (auto& [name, bytes] : sample()) {
+    writeHost(src / name, bytes);
+    args += " " + quote(name);
+  }
+  for (std::string flags : {"-c -z", "-c"}) {
+    SCOPED_TRACE(flags);
+    fs::path file = tmp / "theirs.cab";
+    fs::remove(file);
+    Ran c = run("cd " + quote(src.string()) + " && gcab " + flags + " " + quote(file.string()) + args);
+    ASSERT_EQ(c.status, 0) << c.output;
+    Files got = readCabinet(readHost(file));
+    EXPECT_EQ(got, sample());
+  }
+}
+
+}  // namespace

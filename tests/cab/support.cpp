@@ -1,0 +1,174 @@
+#include "support.h"
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "cab/reader.h"
+#include "cab/stream.h"
+
+namespace cabtest {
+
+std::string registryText(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  static const char* words[] = {"Software", "Microsoft", "Windows", "CurrentVersion", "Explorer",
+                                "Shell Folders", "Control Panel", "Desktop", "Uninstall", "Classes",
+                                "CLSID", "InprocServer32", "System", "CurrentControlSet", "Services",
+                                "VxD", "Enum", "Network", "Fonts", "International"};
+  std::string out = "REGEDIT4\r\n\r\n";
+  while (out.size() < n) {
+    out += "[HKEY_LOCAL_MACHINE";
+    int depth = 2 + static_cast<int>(rng() % 4);
+    for (int i = 0; i < depth; ++i) out += std::string("\\") + words[rng() % 20];
+    if (rng() % 3 == 0) {
+      char guid[64];
+      std::snprintf(guid, sizeof guid, "\\{%08X-%04X-%04X-%04X-%012llX}", static_cast<unsigned>(rng()),
+                    static_cast<unsigned>(rng() & 0xFFFF), static_cast<unsigned>(rng() & 0xFFFF),
+                    static_cast<unsigned>(rng() & 0xFFFF),
+                    static_cast<unsigned long long>(rng()) * 65536ull);
+      out += guid;
+    }
+    out += "]\r\n";
+    int values = 1 + static_cast<int>(rng() % 5);
+    for (int v = 0; v < values; ++v) {
+      out += std::string("\"") + words[rng() % 20] + "\"=";
+      switch (rng() % 3) {
+        case 0: out += "\"C:\\WINDOWS\\SYSTEM\\" + std::string(words[rng() % 20]) + ".DLL\""; break;
+        case 1: {
+          char d[32];
+          std::snprintf(d, sizeof d, "dword:%08x", static_cast<unsigned>(rng() % 4096));
+          out += d;
+          break;
+        }
+        default: {
+          out += "hex:";
+          int k = 4 + static_cast<int>(rng() % 12);
+          for (int i = 0; i < k; ++i) {
+            char h[8];
+            std::snprintf(h, sizeof h, "%02x%s", static_cast<unsigned>(rng() & 0xFF), i + 1 < k ? "," : "");
+            out += h;
+          }
+        }
+      }
+      out += "\r\n";
+    }
+    out += "\r\n";
+  }
+  out.resize(n);
+  return out;
+}
+
+std::string randomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s(n, '\0');
+  for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
+  return s;
+}
+
+std::string readHost(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::ostringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+void writeHost(const fs::path& p, const std::string& bytes) {
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "cabtest.XXXXXX").string();
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+Ran run(const std::string& command) {
+  Ran r;
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+bool haveProgram(const std::string& name) {
+  return run("command -v " + quote(name) + " >/dev/null").status == 0;
+}
+
+std::string makeCabinet(const Files& files, const cab::WriteOptions& options) {
+  std::vector<cab::Source> sources;
+  for (auto& [name, bytes] : files) {
+    cab::Source s;
+    s.name = name;
+    s.label = name;
+    s.data = std::make_unique<cab::MemoryInStream>(bytes);
+    s.year = 2001;
+    s.month = 9;
+    s.day = 14;
+    s.hour = 13;
+    s.minute = 37;
+    s.second = 42;
+    sources.push_back(std::move(s));
+  }
+  cab::MemoryOutStream out;
+  cab::write(sources, out, options);
+  return out.bytes();
+}
+
+Files readCabinet(const std::string& bytes) {
+  cab::Reader r(std::make_unique<cab::MemoryInStream>(bytes), "memory");
+  Files files;
+  for (size_t i = 0; i < r.members().size(); ++i) {
+    cab::MemoryOutStream out;
+    r.extract(i, out);
+    files.emplace_back(r.members()[i].name, out.bytes());
+  }
+  return files;
+}
+
+std::vector<std::string> listFolder(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (auto& e : fs::recursive_directory_iterator(dir))
+    names.push_back(fs::relative(e.path(), dir).string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::pair<std::string, std::string>> corpusTable(const fs::path& dir) {
+  std::vector<std::pair<std::string, std::string>> rows;
+  std::ifstream f(dir / "README.md");
+  std::string line;
+  while (std::getline(f, line)) {
+    if (line.rfind("| ", 0) != 0) continue;
+    auto bar = line.find(" | ", 2);
+    if (bar == std::string::npos) continue;
+    std::string name = line.substr(2, bar - 2);
+    std::string outcome = line.substr(bar + 3);
+    outcome = outcome.substr(0, outcome.find(' '));
+    if (name.size() > 4 && name.substr(name.size() - 4) == ".cab") rows.emplace_back(name, outcome);
+  }
+  return rows;
+}
+
+}  // namespace cabtest

@@ -1,0 +1,54 @@
+#pragma once
+// 8.3 short names as VFAT makes them, and their storage beside the file so
+// that a name never changes while its file exists. Used by machine.cpp and
+// files.cpp; not an interface for the program.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform::shortname {
+
+namespace fs = std::filesystem;
+
+// Extended attribute holding "<SHORT>\n<long host name it was made for>".
+inline constexpr const char* kXattr = "user.brakvel.short";
+
+// Holds flock() on a folder while its short names are assigned, so that
+// processes working on the same machine agree.
+class FolderLock {
+ public:
+  explicit FolderLock(const fs::path& dir);
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+// The short form (upper case, ANSI) of the existing entry hostName of dir.
+std::string of(const fs::path& dir, const std::string& hostName);
+
+// The host name of the entry of dir whose short form is shortAnsi, if any.
+std::optional<std::string> find(const fs::path& dir, std::string_view shortAnsi);
+
+// The short name stored with file when it is still valid for its name.
+std::optional<std::string> stored(const fs::path& file);
+
+// Makes file carry shortName as made for the long name longHostName (used
+// when a file replaces another and must keep the old one's short name).
+void store(const fs::path& file, const std::string& shortName, const std::string& longHostName);
+
+// Temporary files of atomic writes: invisible to Dir and never named.
+bool isTemporary(std::string_view hostName);
+std::string temporaryName();
+
+// "PROGRA" and "TXT" of "Program Files.txt": the basis before the ~N tail.
+struct Basis {
+  std::string base;  // at most 6 characters
+  std::string ext;   // at most 3 characters
+};
+Basis basis(std::string_view longAnsi);
+
+}  // namespace platform::shortname

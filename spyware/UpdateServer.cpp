@@ -1,5 +1,6 @@
 #include "spyware/UpdateServer.h"
 
+#include "platform/error.h"
 #include "platform/machine.h"
 
 namespace spyware {
@@ -9,6 +10,12 @@ std::string updateServer(const platform::Machine& m) {
   while (!url.empty() && (url.back() == ' ' || url.back() == '/')) url.pop_back();
   while (!url.empty() && url.front() == ' ') url.erase(url.begin());
   return url.empty() ? kUpdateServer : url;
+}
+
+UpdateResult updateDefinitions(const platform::Machine& m, std::string_view programFolder,
+                               const std::function<void(const DefinitionDownload&)>& progress) {
+  const std::string util = platform::winJoin(programFolder, "util");
+  return updateDefinitions(updateServer(m), m.toHost(util), progress);
 }
 
 }  // namespace spyware

@@ -175,7 +175,10 @@ std::string renderText(const HelpFile& help, const Page& page) {
   };
   for (const Block& b : page.blocks) {
     switch (b.kind) {
-      case Block::Kind::Paragraph: out += plain(b.text) + "\n\n"; break;
+      case Block::Kind::Paragraph:
+        if (out.size() < 2 || out.compare(out.size() - 2, 2, "\n\n") != 0) out += "\n";
+        out += plain(b.text) + "\n\n";
+        break;
       case Block::Kind::Bullet: out += "- " + plain(b.text) + "\n"; break;
       case Block::Kind::Step: out += b.number + ". " + plain(b.text) + "\n"; break;
       case Block::Kind::Verbatim: out += "  " + b.text + "\n"; break;

@@ -51,22 +51,22 @@ class HelpDialog : public QDialog {
     browser_ = new QTextBrowser(this);
     browser_->setOpenLinks(false);
     layout->addWidget(browser_);
-    connect(contents, &QPushButton::clicked, this, [this] { show(0, true); });
+    connect(contents, &QPushButton::clicked, this, [this] { showPage(0, true); });
     connect(back_, &QPushButton::clicked, this, [this] {
       if (history_.size() > 1) {
         history_.pop_back();
-        show(history_.back(), false);
+        showPage(history_.back(), false);
       }
     });
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     connect(browser_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
-      if (url.scheme() == "topic") show(url.path().toInt(), true);
+      if (url.scheme() == "topic") showPage(url.path().toInt(), true);
     });
-    show(topic, true);
+    showPage(topic, true);
   }
 
  private:
-  void show(int topic, bool remember) {
+  void showPage(int topic, bool remember) {
     const Page* page = topic == 0 ? &help_.contents : help_.topic(topic);
     if (page == nullptr) return;
     if (remember) history_.push_back(topic);

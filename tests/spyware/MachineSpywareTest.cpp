@@ -1,0 +1,139 @@
+// The spyware modules on a real temporary machine.
+#include <gtest/gtest.h>
+
+
+#include "LocalHttpServer.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "spyware/FileConverter.h"
+#include "spyware/HostInternet.h"
+#include "spyware/I_INTConnection.h"
+#include "spyware/UpdateServer.h"
+#include "tests/platform/TempMachine.h"
+
+using testing_machine::ScopedEnv;
+using testing_machine::TempMachine;
+
+namespace {
+
+const std::string kProgram = "C:\\Program Files\\Brakvel 9x";
+const std::string kUtil = kProgram + "\\util";
+
+std::string iniWith(const std::string& internet) {
+  return std::string(testing_machine::kStandardIni) + "[Internet]\n" + internet;
+}
+
+}  // namespace
+
+TEST(MachineConverterTest, WindowsPathsAndErrors) {
+  TempMachine tm;
+  auto m = tm.open();
+  platform::makeFolder(m, kUtil);
+  platform::writeFile(m, kUtil + "\\spylist.enc", spyware::ConvertString("A\r\nB\r\n"));
+  // Short and differently cased forms of the same folder.
+  spyware::ConvertFile(m, "c:\\progra~1\\brakve~1\\UTIL\\spylist.enc", kUtil + "\\spylist.dec");
+  EXPECT_EQ(platform::readFile(m, kUtil + "\\spylist.dec"), "A\r\nB\r\n");
+
+  platform::setAttributes(m, kUtil + "\\spylist.dec", platform::kReadOnly);
+  try {
+    spyware::ConvertFile(m, kUtil + "\\spylist.enc", kUtil + "\\spylist.dec");
+    ADD_FAILURE() << "a read-only plain form must not be replaced";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.number(), platform::kPermissionDenied);
+    EXPECT_EQ(e.detail(), kUtil + "\\spylist.dec");
+  }
+  EXPECT_NO_THROW(spyware::ConvertFile(m, kUtil + "\\missing.enc", kUtil + "\\missing.dec"));
+  EXPECT_FALSE(platform::fileExists(m, kUtil + "\\missing.dec"));
+}
+
+TEST(MachineConnectionTest, ForcedConnectionsFromMachineIni) {
+  struct Row {
+    const char* ini;
+    bool connected;
+    int32_t type;
+    const char* name;
+  };
+  for (const Row r : {Row{"Connection=lan\n", true, 2, "LAN Connection"},
+                      Row{"Connection=modem\n", true, 1, "Dial-Up Connection"},
+                      Row{"Connection=proxy\n", true, 3, "Proxy Connection"},
+                      Row{"Connection=none\n", false, 4, ""},
+                      Row{"Connection=host\nUpdateServer=http://127.0.0.1:9/\n", true, 2,
+                          "LAN Connection"}}) {
+    SCOPED_TRACE(r.ini);
+    TempMachine tm(iniWith(r.ini));
+    auto m = tm.open();
+    spyware::HostInternet provider(m);
+    spyware::I_INTConnection c(provider, "Brakvel 9x");
+    EXPECT_EQ(c.Connected(), r.connected);
+    EXPECT_EQ(c.ConnectionType(), r.type);
+    EXPECT_EQ(c.ConnectionName(), r.name);
+    EXPECT_EQ(c.WorkMode(), 2);
+  }
+}
+
+TEST(MachineConnectionTest, UnknownConnectionIsAComponentFailureNamingTheSetting) {
+  TempMachine tm(iniWith("Connection=wifi\n"));
+  auto m = tm.open();
+  spyware::HostInternet provider(m);
+  spyware::I_INTConnection c(provider, "Brakvel 9x");
+  try {
+    (void)c.Connected();
+    ADD_FAILURE() << "no error";
+  } catch (const spyware::ComponentError& e) {
+    EXPECT_EQ(static_cast<uint32_t>(e.number()), 0x80044527u);
+    EXPECT_NE(std::string(e.what()).find("Connection=wifi"), std::string::npos) << e.what();
+  }
+}
+
+// The work mode is kept in the machine, so another process sees it too.
+TEST(MachineConnectionTest, WorkModeIsKeptInMachineIni) {
+  TempMachine tm(iniWith("Connection=lan\n"));
+  auto m = tm.open();
+  spyware::HostInternet provider(m);
+  spyware::I_INTConnection c(provider, "Brakvel 9x");
+  c.setWorkMode(1);
+  EXPECT_EQ(c.WorkMode(), 1);
+  EXPECT_FALSE(c.Connected());
+  EXPECT_EQ(c.ConnectionType(), 2);
+  EXPECT_EQ(tm.open().ini("Internet", "WorkMode").value_or(""), "offline");
+
+  auto again = tm.open();
+  spyware::HostInternet otherProvider(again);
+  EXPECT_EQ(spyware::I_INTConnection(otherProvider, "x").WorkMode(), 1);
+
+  c.setWorkMode(2);
+  EXPECT_EQ(c.WorkMode(), 2);
+  EXPECT_TRUE(c.Connected());
+  EXPECT_EQ(tm.open().ini("Internet", "WorkMode").value_or(""), "online");
+}
+
+TEST(MachineConnectionTest, HostModeThroughAProxy) {
+  TempMachine tm(iniWith("UpdateServer=http://update.example.invalid\n"));
+  auto m = tm.open();
+  ScopedEnv proxy("http_proxy", "http://127.0.0.1:3128");
+  spyware::HostInternet provider(m);
+  spyware::I_INTConnection c(provider, "Brakvel 9x");
+  EXPECT_TRUE(c.Connected());
+  EXPECT_EQ(c.ConnectionType(), 3);
+}
+
+TEST(MachineUpdateTest, UpdatesTheProgramsUtilFolderFromTheMachinesServer) {
+  LocalHttpServer server;
+  server.set("/spydef/antispy.enc", {200, "one", false});
+  server.set("/spydef/spylist.enc", {200, "two", false});
+  server.set("/spydef/undospy.enc", {200, "three", false});
+  TempMachine tm(iniWith("UpdateServer=" + server.baseUrl() + "\n"));
+  auto m = tm.open();
+  platform::makeFolder(m, kUtil);
+  EXPECT_EQ(spyware::updateServer(m), server.baseUrl());
+  const auto r = spyware::updateDefinitions(m, kProgram);
+  ASSERT_TRUE(r.ok) << r.reason;
+  EXPECT_EQ(platform::readFile(m, kUtil + "\\antispy.enc"), "one");
+  EXPECT_EQ(platform::readFile(m, kUtil + "\\spylist.enc"), "two");
+  EXPECT_EQ(platform::readFile(m, kUtil + "\\undospy.enc"), "three");
+}
+
+TEST(MachineUpdateTest, DefaultServerIsTheVendors) {
+  TempMachine tm;
+  EXPECT_EQ(spyware::updateServer(tm.open()), spyware::kUpdateServer);
+}

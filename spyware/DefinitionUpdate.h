@@ -39,7 +39,7 @@ struct UpdateResult {
   std::string reason;     // "the server answered 404 Not Found", ...
 };
 
-// baseUrl: scheme and host ("http://update.vantrel.com"); utilDir: the host
+// baseUrl: scheme and host ("http://update.vantrel.example"); utilDir: the host
 // folder of the program's util folder. progress, when given, is called
 // before each request.
 UpdateResult updateDefinitions(const std::string& baseUrl, const std::filesystem::path& utilDir,

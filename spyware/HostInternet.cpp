@@ -9,11 +9,14 @@
 
 namespace spyware {
 
+HostInternet::HostInternet(const platform::Machine& m) : root_(m.root()) {}
+
 bool HostInternet::getConnectedState(uint32_t* flags, char* name, uint32_t nameSize) {
-  const std::string connection = machine_.ini("Internet", "Connection").value_or("host");
+  const auto machine = platform::Machine::open(root_);
+  const std::string connection = machine.ini("Internet", "Connection").value_or("host");
   const bool workOffline =
-      platform::equalsNoCase(machine_.ini("Internet", "WorkMode").value_or("online"), "offline");
-  const ConnectionAnswer a = decideConnection(connection, workOffline, probeHost(updateServer(machine_)));
+      platform::equalsNoCase(machine.ini("Internet", "WorkMode").value_or("online"), "offline");
+  const ConnectionAnswer a = decideConnection(connection, workOffline, probeHost(updateServer(machine)));
   *flags = a.flags;
   if (nameSize > 0) {
     const size_t n = std::min<size_t>(a.name.size(), nameSize - 1);
@@ -34,7 +37,8 @@ bool HostInternet::setOption(uint32_t option, const ConnectedStateInfo& info) {
     return false;
   }
   try {
-    machine_.setIni("Internet", "WorkMode", mode);
+    auto machine = platform::Machine::open(root_);
+    machine.setIni("Internet", "WorkMode", mode);
   } catch (const std::exception&) {
     return false;  // machine.ini could not be written: the setting is refused
   }

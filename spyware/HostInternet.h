@@ -4,6 +4,7 @@
 //   WorkMode=online (default) | offline   -- kept by the work-mode switch
 // "host" asks the host (HostNetwork.h).
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -18,12 +19,14 @@ namespace spyware {
 
 class HostInternet : public InternetProvider {
  public:
-  explicit HostInternet(platform::Machine& m) : machine_(m) {}
+  // machine.ini is read anew on every query (another process may have
+  // switched the work mode meanwhile).
+  explicit HostInternet(const platform::Machine& m);
   bool getConnectedState(uint32_t* flags, char* name, uint32_t nameSize) override;
   bool setOption(uint32_t option, const ConnectedStateInfo& info) override;
 
  private:
-  platform::Machine& machine_;
+  std::filesystem::path root_;
 };
 
 }  // namespace spyware

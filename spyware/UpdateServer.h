@@ -13,7 +13,7 @@ class Machine;
 
 namespace spyware {
 
-inline constexpr const char* kUpdateServer = "http://update.vantrel.com";
+inline constexpr const char* kUpdateServer = "http://update.vantrel.example";
 
 std::string updateServer(const platform::Machine& m);
 

@@ -113,11 +113,11 @@ TEST(StartToolTest, HandsTheAddressToTheHostsOpener) {
   fs::permissions(bin / "xdg-open", fs::perms::owner_all);
   const std::string env = "BRAKVEL9X_MACHINE=" + quoted(tm.dir().string()) + " PATH=" + quoted(bin.string());
 
-  ToolRun r = run(env + " " + BRAKVEL9X_START + " http://www.vantrel.com/support/index.htm");
+  ToolRun r = run(env + " " + BRAKVEL9X_START + " http://www.vantrel.example/support/index.htm");
   EXPECT_EQ(r.status, 0) << r.output;
   r = run(env + " BRAKVEL9X_CMDLINE='\"C:\\WINDOWS\"' " + BRAKVEL9X_START);
   EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(slurp(log), "http://www.vantrel.com/support/index.htm\n" +
+  EXPECT_EQ(slurp(log), "http://www.vantrel.example/support/index.htm\n" +
                             (tm.dir() / "drive_c" / "WINDOWS").string() + "\n");
 }
 
@@ -125,17 +125,17 @@ TEST(StartToolTest, SaysSoWhenTheHostCannotOpenIt) {
   TempMachine tm;
   const fs::path empty = tm.dir() / "empty";
   fs::create_directories(empty);
-  ToolRun r = run("PATH=" + quoted(empty.string()) + " " + BRAKVEL9X_START + " http://www.vantrel.com");
+  ToolRun r = run("PATH=" + quoted(empty.string()) + " " + BRAKVEL9X_START + " http://www.vantrel.example");
   EXPECT_NE(r.status, 0);
   EXPECT_EQ(r.output,
-            "start: cannot open http://www.vantrel.com: this host has no program to open it with "
+            "start: cannot open http://www.vantrel.example: this host has no program to open it with "
             "(xdg-open not found)\n");
 
   const fs::path failing = tm.dir() / "failing";
   fs::create_directories(failing);
   std::ofstream(failing / "xdg-open") << "#!/bin/sh\nexit 4\n";
   fs::permissions(failing / "xdg-open", fs::perms::owner_all);
-  r = run("PATH=" + quoted(failing.string()) + " " + BRAKVEL9X_START + " http://www.vantrel.com");
+  r = run("PATH=" + quoted(failing.string()) + " " + BRAKVEL9X_START + " http://www.vantrel.example");
   EXPECT_NE(r.status, 0);
-  EXPECT_EQ(r.output, "start: cannot open http://www.vantrel.com: xdg-open failed (exit status 4)\n");
+  EXPECT_EQ(r.output, "start: cannot open http://www.vantrel.example: xdg-open failed (exit status 4)\n");
 }

@@ -187,13 +187,13 @@ TEST(HostNetworkTest, RouteTables) {
 }
 
 TEST(HostNetworkTest, UrlHosts) {
-  EXPECT_EQ(spyware::hostOfUrl("http://update.vantrel.com"), "update.vantrel.com");
+  EXPECT_EQ(spyware::hostOfUrl("http://update.vantrel.example"), "update.vantrel.example");
   EXPECT_EQ(spyware::hostOfUrl("http://127.0.0.1:8080/x"), "127.0.0.1");
   EXPECT_EQ(spyware::hostOfUrl("http://user@[::1]:80/"), "::1");
   EXPECT_EQ(spyware::hostOfUrl("localhost:99"), "localhost");
   EXPECT_TRUE(spyware::isLoopbackHost("127.0.0.1"));
   EXPECT_TRUE(spyware::isLoopbackHost("LocalHost"));
   EXPECT_TRUE(spyware::isLoopbackHost("::1"));
-  EXPECT_FALSE(spyware::isLoopbackHost("update.vantrel.com"));
+  EXPECT_FALSE(spyware::isLoopbackHost("update.vantrel.example"));
   EXPECT_FALSE(spyware::isLoopbackHost("127example.com"));
 }

@@ -65,15 +65,18 @@ void releaseSlot(int i) {
 
 }  // namespace
 
-AtomicFile::AtomicFile(const std::filesystem::path& target, std::string label)
+AtomicFile::AtomicFile(const std::filesystem::path& target, std::string label,
+                       const std::filesystem::path& tempFolder)
     : target_(target), label_(std::move(label)) {
   installHandlers();
-  std::filesystem::path dir = target.parent_path();
+  std::filesystem::path dir = tempFolder.empty() ? target.parent_path() : tempFolder;
   if (dir.empty()) dir = ".";
   std::error_code ec;
   if (!std::filesystem::is_directory(dir, ec))
     throw CabError("cannot write " + label_ + ": the folder does not exist");
-  std::string tmpl = (dir / ("." + target.filename().string() + ".XXXXXX")).string();
+  // The prefix the machine uses for its own temporaries: its folder listings
+  // skip them.
+  std::string tmpl = (dir / ".~brakvel-cab-XXXXXX").string();
   int fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
   if (fd < 0) throw CabError("cannot write " + label_ + ": " + std::strerror(errno));
   ::fchmod(fd, 0644);
@@ -94,9 +97,19 @@ void AtomicFile::abandon() {
   releaseSlot(slot_);
 }
 
-void AtomicFile::commit() {
-  stream_->flush();
+void AtomicFile::close() {
+  if (!stream_) return;
+  try {
+    stream_->flush();
+  } catch (...) {
+    abandon();
+    throw;
+  }
   stream_.reset();
+}
+
+void AtomicFile::commit() {
+  close();
   if (::rename(temp_.c_str(), target_.c_str()) != 0) {
     int e = errno;
     abandon();

@@ -14,14 +14,19 @@ namespace cab {
 class AtomicFile {
  public:
   // Throws CabError naming `label` when the folder of target does not exist
-  // or refuses a new file.
-  AtomicFile(const std::filesystem::path& target, std::string label);
+  // or refuses a new file. The temporary goes into tempFolder when given
+  // (same file system as target), else beside the target.
+  AtomicFile(const std::filesystem::path& target, std::string label,
+             const std::filesystem::path& tempFolder = {});
   ~AtomicFile();  // removes the temporary unless committed
   AtomicFile(const AtomicFile&) = delete;
   AtomicFile& operator=(const AtomicFile&) = delete;
 
   FileOutStream& stream() { return *stream_; }
   const std::filesystem::path& tempPath() const { return temp_; }
+  // Flushes and closes the temporary, keeping it for commit(); frees the
+  // file handle and buffer while other files are being written.
+  void close();
   // Flushes, then renames over the target.
   void commit();
   // Drops the temporary at once.

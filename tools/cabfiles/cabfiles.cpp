@@ -1,0 +1,121 @@
+#include "tools/cabfiles/cabfiles.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "platform/shortname.h"
+#include "platform/text.h"
+
+namespace cabfiles {
+
+Files Files::fromEnvironment() {
+  Files f;
+  const char* env = std::getenv("BRAKVEL9X_MACHINE");
+  if (env && *env) f.machine_ = platform::Machine::open(platform::Machine::defaultDir());
+  return f;
+}
+
+std::string Files::argument(const char* arg) const {
+  return onMachine() ? std::string(arg) : platform::utf8ToAnsi(arg);
+}
+
+std::string Files::show(const std::string& text) { return platform::ansiToUtf8(text); }
+
+fs::path Files::toHost(const std::string& path) const {
+  if (machine_) return machine_->toHost(path);
+  return fs::path(platform::ansiToUtf8(path));
+}
+
+std::string Files::join(const std::string& folder, const std::string& name) const {
+  if (machine_) return platform::winJoin(folder, name);
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string Files::dirName(const std::string& path) const {
+  if (machine_) return platform::winDirName(path);
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string Files::baseName(const std::string& path) const {
+  if (machine_) return platform::winBaseName(path);
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool Files::isAbsolute(const std::string& path) const {
+  if (machine_) return path.size() >= 2 && path[1] == ':';
+  return !path.empty() && path[0] == '/';
+}
+
+bool Files::isFolder(const std::string& path) const {
+  if (machine_) return platform::folderExists(*machine_, path);
+  std::error_code ec;
+  return fs::is_directory(toHost(path), ec);
+}
+
+bool Files::isFile(const std::string& path) const {
+  if (machine_) return platform::fileExists(*machine_, path);
+  std::error_code ec;
+  return fs::is_regular_file(toHost(path), ec);
+}
+
+FileInfo Files::info(const std::string& path) const {
+  FileInfo i;
+  if (machine_) {
+    i.time = platform::lastModified(*machine_, path);
+    i.attributes = platform::getAttributes(*machine_, path) &
+                   (platform::kReadOnly | platform::kHidden | platform::kSystem | platform::kArchive);
+    return i;
+  }
+  struct stat st {};
+  if (::stat(toHost(path).c_str(), &st) == 0) {
+    i.time = platform::DateTime::fromTime(st.st_mtime);
+    i.attributes = platform::kArchive;
+    if (!(st.st_mode & S_IWUSR)) i.attributes |= platform::kReadOnly;
+  }
+  return i;
+}
+
+void Files::apply(const std::string& path, const FileInfo& info) const {
+  if (machine_) {
+    platform::setLastModified(*machine_, path, info.time);
+    platform::setAttributes(*machine_, path, info.attributes);
+    return;
+  }
+  fs::path host = toHost(path);
+  struct timespec times[2];
+  times[0].tv_sec = times[1].tv_sec = info.time.toTime();
+  times[0].tv_nsec = times[1].tv_nsec = 0;
+  ::utimensat(AT_FDCWD, host.c_str(), times, 0);
+  std::error_code ec;
+  if (info.attributes & platform::kReadOnly)
+    fs::permissions(host, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove, ec);
+}
+
+void Files::makeFolders(const std::string& path) const {
+  if (machine_) {
+    platform::makeFolder(*machine_, path);
+    return;
+  }
+  fs::create_directories(toHost(path));
+}
+
+void Files::keepShortName(const fs::path& temp, const fs::path& target) const {
+  if (!machine_) return;
+  std::error_code ec;
+  if (!fs::exists(target, ec)) return;
+  std::string name = target.filename().string();
+  std::string s = platform::shortname::of(target.parent_path(), name);
+  if (!s.empty() && !platform::isValid83(platform::utf8ToAnsi(name)))
+    platform::shortname::store(temp, s, name);
+}
+
+}  // namespace cabfiles

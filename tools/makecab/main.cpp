@@ -1,0 +1,120 @@
+// Makecab: makes one cabinet as a directive file says.
+//   Makecab /f DIRECTIVE
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cab/atomic_file.h"
+#include "cab/error.h"
+#include "cab/stream.h"
+#include "cab/writer.h"
+#include "platform/error.h"
+#include "tools/cabfiles/cabfiles.h"
+#include "tools/makecab/directive.h"
+
+namespace {
+
+using cabfiles::Files;
+
+int fail(const std::string& message) {
+  std::fprintf(stderr, "Makecab: %s\n", Files::show(message).c_str());
+  return 1;
+}
+
+int usage() {
+  std::fprintf(stderr, "usage: Makecab /f DIRECTIVE\n");
+  return 2;
+}
+
+std::string lineRef(const std::string& directive, int line) {
+  return line ? directive + ":" + std::to_string(line) + ": " : directive + ": ";
+}
+
+int makeCabinet(const Files& files, const std::string& directivePath) {
+  if (!files.isFile(directivePath)) return fail(directivePath + ": the directive file does not exist");
+  std::string text;
+  {
+    cab::FileInStream in(files.toHost(directivePath), directivePath);
+    text.resize(in.size());
+    if (in.read(text.data(), text.size()) != text.size()) return fail(directivePath + ": cannot be read");
+  }
+  makecab::Directive d = makecab::parseDirective(text, directivePath);
+
+  // Relative paths are taken from the directive's own folder.
+  std::string base = files.dirName(directivePath);
+  auto resolve = [&](const std::string& p) { return files.isAbsolute(p) ? p : files.join(base, p); };
+
+  std::string folder = d.diskDirectory.empty() ? base : resolve(d.diskDirectory);
+  if (!files.isFolder(folder))
+    return fail(lineRef(directivePath, d.diskDirectoryLine) + "the folder " + folder + " does not exist");
+  std::string target = files.join(folder, d.cabinetName);
+
+  std::vector<cab::Source> sources;
+  for (auto& f : d.files) {
+    std::string path = resolve(f.source);
+    std::string where = lineRef(directivePath, f.line);
+    cab::Source s;
+    try {
+      if (!files.isFile(path)) return fail(where + "cannot read " + path + ": the file does not exist");
+      s.data = std::make_unique<cab::FileInStream>(files.toHost(path), path);
+      cabfiles::FileInfo info = files.info(path);
+      s.year = info.time.year;
+      s.month = info.time.month;
+      s.day = info.time.day;
+      s.hour = info.time.hour;
+      s.minute = info.time.minute;
+      s.second = info.time.second;
+      s.attributes = info.attributes;
+    } catch (const std::exception& e) {
+      return fail(where + e.what());
+    }
+    s.name = f.member;
+    s.label = path;
+    sources.push_back(std::move(s));
+  }
+
+  cab::WriteOptions o;
+  o.compression = d.compression;
+  o.reserve = d.reserve;
+  o.maxSize = d.maxDiskSize;
+  o.label = target;
+  std::filesystem::path host = files.toHost(target);
+  cab::AtomicFile out(host, target);
+  cab::WriteResult r = cab::write(sources, out.stream(), o);
+  out.close();
+  files.keepShortName(out.tempPath(), host);
+  out.commit();
+  files.apply(target, cabfiles::FileInfo{platform::DateTime::now(), platform::kArchive});
+
+  double ratio = r.inBytes ? 100.0 * static_cast<double>(r.outBytes) / static_cast<double>(r.inBytes) : 100.0;
+  std::printf("Makecab: %s: %zu files, %llu bytes in, %llu bytes out (%.1f%%), %s, reserve %u\n",
+              Files::show(target).c_str(), sources.size(), static_cast<unsigned long long>(r.inBytes),
+              static_cast<unsigned long long>(r.outBytes), ratio,
+              d.compression == cab::Compression::MSZIP ? "MSZIP" : "stored", d.reserve);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    Files files = Files::fromEnvironment();
+    std::string directive;
+    for (int i = 1; i < argc; ++i) {
+      std::string a = argv[i];
+      if ((a == "/f" || a == "/F" || a == "-f" || a == "-F") && i + 1 < argc) {
+        if (!directive.empty()) return usage();
+        directive = files.argument(argv[++i]);
+      } else {
+        return usage();
+      }
+    }
+    if (directive.empty()) return usage();
+    return makeCabinet(files, directive);
+  } catch (const makecab::DirectiveError& e) {
+    return fail(e.what());
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+}

@@ -1,0 +1,191 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "TempMachine.h"
+#include "platform/files.h"
+#include "platform/machine.h"
+
+using namespace platform;
+
+namespace {
+
+struct Result {
+  int status = -1;
+  std::string output;  // stdout and stderr
+};
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+Result run(const std::string& args, const std::string& env = {}, const std::string& tool = BRAKVEL9X_MACHINE_TOOL) {
+  std::string cmd = env + " " + quote(tool) + " " + args + " 2>&1";
+  Result r;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+class MachineTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "brakvel-tool-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(tmpl.data()));
+    base = tmpl;
+    dir = base / "machine one";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(base, ec);
+  }
+  std::string env() const { return "BRAKVEL9X_MACHINE=" + quote(dir.string()); }
+  fs::path base, dir;
+};
+
+}  // namespace
+
+TEST_F(MachineTool, InitMakesAWindows98Machine) {
+  Result r = run("init " + quote(dir.string()));
+  ASSERT_EQ(r.status, 0) << r.output;
+  Machine m = Machine::open(dir);
+  EXPECT_EQ(m.ini("Machine", "Version"), "98");
+  EXPECT_EQ(m.drives(), (std::vector<char>{'A', 'C'}));
+  EXPECT_TRUE(fs::is_directory(dir / "drive_a"));
+  EXPECT_TRUE(fs::is_empty(dir / "drive_a"));
+  {
+    testing_machine::ScopedEnv os("OS", nullptr);
+    EXPECT_FALSE(m.env("OS"));
+  }
+  EXPECT_EQ(m.env("WinDir"), "C:\\WINDOWS");
+  EXPECT_EQ(m.env("ComSpec"), "C:\\WINDOWS\\COMMAND.COM");
+  for (const char* folder : {"C:\\WINDOWS\\Sysbckup", "C:\\WINDOWS\\COMMAND", "C:\\WINDOWS\\TEMP",
+                             "C:\\Program Files\\Brakvel 9x\\archive", "C:\\Program Files\\Brakvel 9x\\Exchange",
+                             "C:\\Program Files\\Brakvel 9x\\undo", "C:\\Program Files\\Brakvel 9x\\Rescue",
+                             "C:\\Program Files\\Brakvel 9x\\util"}) {
+    EXPECT_TRUE(folderExists(m, folder)) << folder;
+  }
+  for (const char* hive : {"C:\\WINDOWS\\System.dat", "C:\\WINDOWS\\User.dat"}) {
+    EXPECT_EQ(getAttributes(m, hive), kReadOnly | kHidden | kSystem) << hive;
+    EXPECT_TRUE(readFile(m, hive).starts_with("REGEDIT4\r\n")) << hive;
+    // As the program's FileExists sees them: only with the attribute mask.
+    EXPECT_EQ(DirEnum().first(m, hive), "");
+    EXPECT_NE(DirEnum().first(m, hive, kReadOnly | kHidden | kSystem), "");
+  }
+  EXPECT_FALSE(pathExists(m, "C:\\WINDOWS\\Classes.dat"));
+  EXPECT_FALSE(pathExists(m, "C:\\_restore"));
+  for (const char* ini : {"C:\\WINDOWS\\System.ini", "C:\\WINDOWS\\Win.ini"}) {
+    std::string text = readFile(m, ini);
+    EXPECT_GT(text.size(), 200u) << ini;
+    EXPECT_EQ(text.find('\n'), text.find("\r\n") + 1) << ini;
+    EXPECT_EQ(text.find("\n\n"), std::string::npos) << ini;
+  }
+  EXPECT_NE(readFile(m, "C:\\WINDOWS\\System.ini").find("[boot]\r\n"), std::string::npos);
+  EXPECT_NE(readFile(m, "C:\\WINDOWS\\Win.ini").find("[windows]\r\n"), std::string::npos);
+  EXPECT_TRUE(DirEnum().first(m, "C:\\WINDOWS\\Sysbckup\\*.*").empty());
+
+  // A second init would overwrite a machine: refused.
+  Result again = run("init " + quote(dir.string()));
+  EXPECT_EQ(again.status, 1);
+  EXPECT_NE(again.output.find("already holds a machine"), std::string::npos) << again.output;
+}
+
+TEST_F(MachineTool, InitMeAddsClassesDatAndRestore) {
+  ASSERT_EQ(run("init --me " + quote(dir.string())).status, 0);
+  Machine m = Machine::open(dir);
+  EXPECT_EQ(m.ini("Machine", "Version"), "ME");
+  EXPECT_EQ(getAttributes(m, "C:\\WINDOWS\\Classes.dat"), kReadOnly | kHidden | kSystem);
+  EXPECT_TRUE(folderExists(m, "C:\\_restore"));
+}
+
+TEST_F(MachineTool, ShortNamesStayWhenFoldersAreAddedLater) {
+  ASSERT_EQ(run("init", env()).status, 0);  // DIR from BRAKVEL9X_MACHINE
+  const std::string exchange = quote("C:\\Program Files\\Brakvel 9x\\Exchange");
+  Result r = run("short " + exchange, env());
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.output, "C:\\PROGRA~1\\BRAKVE~1\\EXCHANGE\n");
+  fs::create_directory(dir / "drive_c" / "Program Data");
+  EXPECT_EQ(run("short " + exchange, env()).output, "C:\\PROGRA~1\\BRAKVE~1\\EXCHANGE\n");
+  EXPECT_EQ(run("short " + quote("c:\\program data"), env()).output, "C:\\PROGRA~2\n");
+  EXPECT_EQ(run("--machine " + quote(dir.string()) + " short " + exchange).output,
+            "C:\\PROGRA~1\\BRAKVE~1\\EXCHANGE\n");
+
+  Result missing = run("short " + quote("C:\\Program Files\\nothing"), env());
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.output.find("C:\\Program Files\\nothing: no such file or folder"), std::string::npos);
+}
+
+TEST_F(MachineTool, ResolveTakesAnyMixOfForms) {
+  ASSERT_EQ(run("init " + quote(dir.string())).status, 0);
+  const std::string util = (dir / "drive_c" / "Program Files" / "Brakvel 9x" / "util").string();
+  for (const char* win : {"C:\\Program Files\\Brakvel 9x\\util", "c:\\PROGRA~1\\brakve~1\\UTIL",
+                          "C:\\program files\\BRAKVE~1\\Util\\", "C:/Progra~1/Brakvel 9X/util"}) {
+    Result r = run("resolve " + quote(win), env());
+    EXPECT_EQ(r.status, 0) << win;
+    EXPECT_EQ(r.output, util + "\n") << win;
+  }
+  EXPECT_EQ(run("resolve " + quote("C:\\PROGRA~1\\BRAKVE~1\\util\\New File.txt"), env()).output,
+            util + "/New File.txt\n");
+  Result bad = run("resolve " + quote("Q:\\x"), env());
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.output.find("Path not found: Q:\\x"), std::string::npos) << bad.output;
+}
+
+TEST_F(MachineTool, ClearErrors) {
+  Result noMachine = run("short C:\\\\", "BRAKVEL9X_MACHINE=" + quote((base / "none").string()));
+  EXPECT_EQ(noMachine.status, 1);
+  EXPECT_NE(noMachine.output.find("none does not exist"), std::string::npos) << noMachine.output;
+  fs::create_directories(dir);
+  std::ofstream(dir / "machine.ini") << "[Drives]\nC=drive_c\n";
+  Result badIni = run("info", env());
+  EXPECT_EQ(badIni.status, 1);
+  EXPECT_NE(badIni.output.find("machine.ini:2: the folder of drive C:"), std::string::npos) << badIni.output;
+  Result unknown = run("frobnicate");
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.output.find("unknown command 'frobnicate'"), std::string::npos);
+  EXPECT_EQ(run("short", env()).status, 2);
+}
+
+TEST_F(MachineTool, InstallLinksBuiltToolsAndCopiesData) {
+  // A build folder of our own: the tool, a "pux", and data files.
+  fs::path bin = base / "build" / "bin";
+  fs::create_directories(bin);
+  fs::copy_file(BRAKVEL9X_MACHINE_TOOL, bin / "brakvel9x-machine");
+  std::ofstream(bin / "pux") << "#!/bin/sh\n";
+  fs::permissions(bin / "pux", fs::perms::owner_all);
+  fs::create_directories(base / "build/share/brakvel9x/program/util");
+  fs::create_directories(base / "build/share/brakvel9x/windows");
+  std::ofstream(base / "build/share/brakvel9x/program/util/ad.kvt") << "disk";
+  std::ofstream(base / "build/share/brakvel9x/program/sysarchive.ico") << "icon";
+  std::ofstream(base / "build/share/brakvel9x/windows/Tips.txt") << "tip";
+  const std::string tool = (bin / "brakvel9x-machine").string();
+
+  Result r = run("init " + quote(dir.string()), "", tool);
+  ASSERT_EQ(r.status, 0) << r.output;
+  fs::path pux = dir / "drive_c/Program Files/Brakvel 9x/util/pux.exe";
+  EXPECT_TRUE(fs::is_symlink(pux));
+  EXPECT_EQ(fs::read_symlink(pux), bin / "pux");
+  EXPECT_FALSE(fs::exists(dir / "drive_c/Program Files/Brakvel 9x/util/Makecab.exe"));  // not built
+  Machine m = Machine::open(dir);
+  EXPECT_EQ(readFile(m, "C:\\PROGRA~1\\BRAKVE~1\\UTIL\\AD.KVT"), "disk");
+  EXPECT_EQ(readFile(m, "C:\\Program Files\\Brakvel 9x\\sysarchive.ico"), "icon");
+  EXPECT_EQ(readFile(m, "C:\\WINDOWS\\Tips.txt"), "tip");
+  EXPECT_EQ(m.shortPath("C:\\Program Files\\Brakvel 9x\\util\\pux.exe"), "C:\\PROGRA~1\\BRAKVE~1\\UTIL\\PUX.EXE");
+
+  // A rebuild brings new data; install refreshes it and keeps the links.
+  std::ofstream(base / "build/share/brakvel9x/program/util/ad.kvt") << "disk 2";
+  std::ofstream(bin / "makecab") << "#!/bin/sh\n";
+  Result again = run("install " + quote(dir.string()), "", tool);
+  ASSERT_EQ(again.status, 0) << again.output;
+  EXPECT_EQ(readFile(m, "C:\\Program Files\\Brakvel 9x\\util\\ad.kvt"), "disk 2");
+  EXPECT_EQ(fs::read_symlink(dir / "drive_c/Program Files/Brakvel 9x/util/Makecab.exe"), bin / "makecab");
+  EXPECT_EQ(again.output.find("linked C:\\Program Files\\Brakvel 9x\\util\\pux.exe"), std::string::npos);
+}

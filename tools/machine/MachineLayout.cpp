@@ -1,0 +1,160 @@
+#include "tools/machine/MachineLayout.h"
+
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+#include "platform/files.h"
+#include "platform/machine.h"
+#include "platform/text.h"
+#include "tools/machine/DemoRegistry.h"
+
+namespace machine_tool {
+
+namespace fs = std::filesystem;
+using platform::Machine;
+
+namespace {
+
+std::string machineIni(bool me) {
+  return std::string("; An emulated Windows ") + (me ? "ME" : "98") +
+         " machine for Brakvel 9x. Drive folders are relative to this file;\n"
+         "; a host variable (or BRAKVEL9X_ENV_<NAME>) overrides [Environment].\n"
+         "[Machine]\n"
+         "Version=" + (me ? "ME" : "98") + "\n"
+         "\n"
+         "[Drives]\n"
+         "C=drive_c\n"
+         "; A: is the floppy drive: remove drive_a to take the disk out\n"
+         "A=drive_a\n"
+         "\n"
+         "[Floppy]\n"
+         "WriteProtected=0\n"
+         "Capacity=1457664\n"
+         "\n"
+         "[Environment]\n"
+         "WinDir=C:\\WINDOWS\n"
+         "winbootdir=C:\\WINDOWS\n"
+         "PATH=C:\\WINDOWS;C:\\WINDOWS\\COMMAND\n"
+         "TEMP=C:\\WINDOWS\\TEMP\n"
+         "TMP=C:\\WINDOWS\\TEMP\n"
+         "COMSPEC=C:\\WINDOWS\\COMMAND.COM\n"
+         "PROMPT=$p$g\n"
+         "\n"
+         "[Internet]\n"
+         "Connection=host\n"
+         "WorkMode=online\n";
+}
+
+// Lines joined with CR LF, as Windows writes its ini files.
+std::string crlf(std::initializer_list<const char*> lines) {
+  std::string out;
+  for (const char* l : lines) out += std::string(l) + "\r\n";
+  return out;
+}
+
+std::string systemIni() {
+  return crlf({
+      "[boot]", "oemfonts.fon=vgaoem.fon", "shell=Explorer.exe", "system.drv=system.drv",
+      "drivers=mmsystem.dll power.drv", "user.exe=user.exe", "gdi.exe=gdi.exe",
+      "sound.drv=mmsound.drv", "fixedfon.fon=vgafix.fon", "fonts.fon=vgasys.fon",
+      "keyboard.drv=keyboard.drv", "mouse.drv=mouse.drv", "display.drv=pnpdrvr.drv",
+      "comm.drv=comm.drv", "386grabber=vgafull.3gr", "language.dll=", "network.drv=",
+      "", "[boot.description]", "keyboard.typ=Standard 101/102-Key or Microsoft Natural Keyboard",
+      "mouse.drv=Standard mouse", "aspect=100,96,96", "display.drv=Standard PCI Graphics Adapter (VGA)",
+      "", "[386Enh]", "ebios=*ebios", "woafont=dosapp.fon", "mouse=*vmouse, msmouse.vxd",
+      "device=*dynapage", "device=*vcd", "device=*vpd", "device=*int13", "keyboard=*vkd",
+      "display=*vdd,*vflatd", "MinSPs=16", "PagingDrive=C:",
+      "", "[NonWindowsApp]", "TTInitialSizes=4 5 6 7 8 9 10 11 12 13 14 15 16 18 20 22",
+      "", "[power.drv]", "", "[drivers]", "wave=mmsystem.dll", "midi=mmsystem.dll",
+      "timer=timer.drv", "", "[iccvid.drv]", "", "[mciseq.drv]", "", "[mci]",
+      "cdaudio=mcicda.drv", "sequencer=mciseq.drv", "waveaudio=mciwave.drv",
+      "avivideo=mciavi.drv", "videodisc=mcipionr.drv", "vcr=mcivisca.drv",
+      "MPEGVideo=mciqtz.drv", "", "[vcache]", "", "[MSNP32]", "", "[Password Lists]", "",
+      "[driver32]", "", "[TTFontDimenCache]",
+  });
+}
+
+std::string winIni() {
+  return crlf({
+      "[windows]", "load=", "run=", "NullPort=None", "device=",
+      "", "[Desktop]", "Wallpaper=(None)", "TileWallpaper=0", "WallpaperStyle=0",
+      "Pattern=(None)", "", "[intl]", "iCountry=1", "sCountry=United States",
+      "sLanguage=enu", "", "[fonts]", "", "[extensions]", "txt=notepad.exe ^.txt",
+      "ini=notepad.exe ^.ini", "bmp=mspaint.exe ^.bmp", "hlp=winhlp32.exe ^.hlp", "",
+      "[mci extensions]", "wav=waveaudio", "mid=sequencer", "rmi=sequencer", "avi=AVIVideo",
+      "", "[Network]", "", "[ports]", "COM1:=9600,n,8,1,x", "COM2:=9600,n,8,1,x",
+      "LPT1:=", "FILE:=", "", "[FontSubstitutes]", "MS Shell Dlg=MS Sans Serif",
+      "Helv=MS Sans Serif", "Tms Rmn=MS Serif", "Times=Times New Roman",
+      "Helvetica=Arial", "", "[TrueType]", "", "[Sounds]", "", "[PrinterPorts]", "",
+      "[devices]", "", "[Compatibility]", "", "[ModemUI]", "MaxConnectSpeed=115200",
+  });
+}
+
+std::string autoexecBat() { return crlf({"SET BLASTER=A220 I5 D1 T4 P330", "SET PATH=%PATH%"}); }
+
+std::string configSys() { return crlf({"DEVICE=C:\\WINDOWS\\HIMEM.SYS", "DOS=HIGH,UMB", "FILES=60"}); }
+
+void nameFolder(const Machine& m, const std::string& winFolder, const fs::path& host) {
+  std::error_code ec;
+  std::vector<fs::path> subfolders;
+  for (fs::directory_iterator it(host, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = platform::utf8ToAnsi(it->path().filename().string());
+    std::string win = platform::winJoin(winFolder, name);
+    m.shortPath(win);
+    if (it->is_directory(ec) && !it->is_symlink(ec)) nameFolder(m, win, it->path());
+  }
+}
+
+}  // namespace
+
+void nameEverything(const fs::path& dir) {
+  Machine m = Machine::open(dir);
+  for (char d : m.drives()) {
+    auto folder = m.driveFolder(d);
+    if (folder && fs::is_directory(*folder)) nameFolder(m, std::string(1, d) + ":\\", *folder);
+  }
+}
+
+void initMachine(const fs::path& dir, bool me) {
+  if (fs::exists(dir / "machine.ini")) {
+    throw std::runtime_error(dir.string() + " already holds a machine (machine.ini); remove it first");
+  }
+  fs::create_directories(dir / "drive_c");
+  fs::create_directories(dir / "drive_a");
+  {
+    std::ofstream out(dir / "machine.ini", std::ios::binary);
+    out << machineIni(me);
+    if (!out.flush()) throw std::runtime_error((dir / "machine.ini").string() + ": cannot be written");
+  }
+  Machine m = Machine::open(dir);
+  using namespace platform;
+
+  // The order of creation is the order of the short names (PROGRA~1 first).
+  for (const char* folder :
+       {"C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM", "C:\\WINDOWS\\COMMAND", "C:\\WINDOWS\\TEMP",
+        "C:\\WINDOWS\\Sysbckup", "C:\\WINDOWS\\Start Menu\\Programs", "C:\\WINDOWS\\Desktop",
+        "C:\\Program Files\\Brakvel 9x\\archive", "C:\\Program Files\\Brakvel 9x\\Exchange",
+        "C:\\Program Files\\Brakvel 9x\\undo", "C:\\Program Files\\Brakvel 9x\\Rescue",
+        "C:\\Program Files\\Brakvel 9x\\util",
+        "C:\\Program Files\\Common Files\\Microsoft Shared\\MSINFO", "C:\\My Documents"}) {
+    makeFolder(m, folder);
+  }
+  if (me) {
+    makeFolder(m, "C:\\_restore");
+    setAttributes(m, "C:\\_restore", kHidden | kSystem);
+  }
+  writeFileAtomic(m, "C:\\AUTOEXEC.BAT", autoexecBat());
+  writeFileAtomic(m, "C:\\CONFIG.SYS", configSys());
+  writeFileAtomic(m, "C:\\WINDOWS\\System.ini", systemIni());
+  writeFileAtomic(m, "C:\\WINDOWS\\Win.ini", winIni());
+
+  writeDemoRegistry(m, me);
+  for (const char* hive : {"Classes.dat", "System.dat", "User.dat"}) {
+    std::string path = winJoin("C:\\WINDOWS", hive);
+    if (fileExists(m, path)) setAttributes(m, path, kReadOnly | kHidden | kSystem);
+  }
+  nameEverything(dir);
+}
+
+}  // namespace machine_tool

@@ -4,10 +4,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/launcher.h"
 #include "platform/registry.h"
 
 namespace platform {
 class Machine;
+}
+namespace app {
+class Program;
 }
 
 namespace shell {
@@ -37,6 +41,11 @@ void FileAssociate(const platform::Machine& m, platform::reg::Registry& reg,
 // "regedit.exe /s " + path: the editor's silent import, path unquoted (the
 // callers pass the short form).
 std::string importCommandLine(std::string_view path);
+
+// Starts the silent import of the registry script at path (callers pass the
+// short form), hidden, without waiting; job receives the editor's job.
+// False after a failed start has been reported in a message box.
+bool ImportRegFile(app::Program& program, std::string_view path, platform::JobId* job = nullptr);
 
 // The text of the message shown when the registry editor cannot be started.
 std::string importStartFailureText(int number, std::string_view description,

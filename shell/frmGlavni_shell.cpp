@@ -1,4 +1,5 @@
 // The main window's registration of the archive file type.
+#include "app/context.h"
 #include "app/frmGlavni.h"
 #include "shell/modAssociate.h"
 

@@ -1,7 +1,6 @@
 #include "platform/launcher.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -10,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -132,8 +132,7 @@ constexpr size_t kOutputKept = 16 * 1024;
 
 struct Job {
   pid_t pid = 0;
-  int out = -1;  // read end of the child's stdout and stderr
-  std::string output;
+  int out = -1;  // the unlinked file the child's stdout and stderr go to
   std::string title;
   bool hidden = true;
   bool ended = false;     // the process has ended and its window is recorded
@@ -166,111 +165,97 @@ struct Launcher::Impl {
   Machine machine;
   WindowTable& windows;
   mutable std::mutex mu;
-  mutable std::condition_variable changed;
+  mutable std::condition_variable changed;  // a job ended
+  std::condition_variable started;          // a job began, or the launcher goes
   std::map<uint64_t, Job> jobs;
-  std::atomic<bool> stopping{false};
-  int wake[2] = {-1, -1};  // wakes the reaper for a new job
+  bool stopping = false;
   std::thread reaper;
 
   Impl(const Machine& m, WindowTable& w) : machine(m), windows(w) {
-    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) wake[0] = wake[1] = -1;
     reaper = std::thread([this] { reap(); });
   }
 
   ~Impl() {
-    stopping = true;
-    poke();
+    {
+      std::lock_guard<std::mutex> lock(mu);
+      stopping = true;
+    }
+    started.notify_all();
     reaper.join();
     for (auto& [id, job] : jobs) {
       if (job.out >= 0) ::close(job.out);
     }
-    for (int fd : wake) {
-      if (fd >= 0) ::close(fd);
-    }
   }
 
-  void poke() {
-    if (wake[1] >= 0) {
-      char c = 1;
-      [[maybe_unused]] ssize_t n = ::write(wake[1], &c, 1);
-    }
+  // What the program wrote: a file rather than a pipe, so that a tool which
+  // outlives the program never dies of a broken pipe.
+  static int outputFile() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = tmp && *tmp ? tmp : "/tmp";
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    std::string name = dir + "/brakvel-output-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+    return fd;
   }
 
-  static void keepTail(std::string& out, const char* data, size_t n) {
-    out.append(data, n);
-    if (out.size() > kOutputKept) out.erase(0, out.size() - kOutputKept);
-  }
-
-  // Reads what a job's pipe holds; false at its end.
-  static bool drain(Job& job) {
-    char buf[4096];
-    for (;;) {
-      ssize_t n = ::read(job.out, buf, sizeof buf);
-      if (n > 0) {
-        keepTail(job.output, buf, static_cast<size_t>(n));
-        continue;
-      }
+  static std::string tail(int fd) {
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) return {};
+    off_t from = st.st_size > static_cast<off_t>(kOutputKept) ? st.st_size - static_cast<off_t>(kOutputKept) : 0;
+    std::string out(static_cast<size_t>(st.st_size - from), '\0');
+    size_t done = 0;
+    while (done < out.size()) {
+      ssize_t n = ::pread(fd, out.data() + done, out.size() - done, from + static_cast<off_t>(done));
       if (n < 0 && errno == EINTR) continue;
-      return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
     }
+    out.resize(done);
+    return out;
   }
 
   void reap() {
-    while (!stopping) {
-      std::vector<pollfd> fds;
-      {
-        std::lock_guard<std::mutex> lock(mu);
-        fds.push_back({wake[0], POLLIN, 0});
-        for (auto& [id, job] : jobs) {
-          if (!job.ended && job.out >= 0) fds.push_back({job.out, POLLIN, 0});
-        }
-      }
-      ::poll(fds.data(), fds.size(), 20);
-      if (fds[0].revents & POLLIN) {
-        char buf[64];
-        while (::read(wake[0], buf, sizeof buf) > 0) {
-        }
-      }
+    std::unique_lock<std::mutex> lock(mu);
+    for (;;) {
+      auto anyRunning = [&] {
+        return std::any_of(jobs.begin(), jobs.end(), [](auto& j) { return !j.second.ended; });
+      };
+      if (!anyRunning()) started.wait(lock, [&] { return stopping || anyRunning(); });
+      if (stopping) return;
       std::vector<FinishedWindow> finished;
-      {
-        std::lock_guard<std::mutex> lock(mu);
-        for (auto& [id, job] : jobs) {
-          if (job.ended) continue;
-          if (job.out >= 0 && !drain(job)) {
-            ::close(job.out);
-            job.out = -1;
-          }
-          int status = 0;
-          pid_t r = ::waitpid(job.pid, &status, WNOHANG);
-          if (r == 0) continue;
-          if (r == job.pid) {
-            job.status = WIFEXITED(status) ? WEXITSTATUS(status)
-                         : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
-                                               : 0;
-          } else {
-            job.status = 255;  // reaped by someone else: ended, status unknown
-          }
-          if (job.out >= 0) {
-            drain(job);
-            ::close(job.out);
-            job.out = -1;
-          }
-          FinishedWindow w;
-          w.title = job.title;
-          w.job = JobId{id};
-          w.exitStatus = job.status;
-          w.hidden = job.hidden;
-          w.output = job.output;
-          finished.push_back(std::move(w));
+      for (auto& [id, job] : jobs) {
+        if (job.ended) continue;
+        int status = 0;
+        pid_t r = ::waitpid(job.pid, &status, WNOHANG);
+        if (r == 0) continue;
+        if (r == job.pid) {
+          job.status = WIFEXITED(status) ? WEXITSTATUS(status)
+                       : WIFSIGNALED(status) ? 128 + WTERMSIG(status)
+                                             : 0;
+        } else {
+          job.status = 255;  // reaped by someone else: ended, status unknown
         }
+        FinishedWindow w;
+        w.title = job.title;
+        w.job = JobId{id};
+        w.exitStatus = job.status;
+        w.hidden = job.hidden;
+        w.output = tail(job.out);
+        if (job.out >= 0) ::close(job.out);
+        job.out = -1;
+        finished.push_back(std::move(w));
       }
-      if (finished.empty()) continue;
-      for (auto& w : finished) windows.add(std::move(w));
-      {
-        std::lock_guard<std::mutex> lock(mu);
+      if (!finished.empty()) {
+        lock.unlock();
+        for (auto& w : finished) windows.add(std::move(w));
+        lock.lock();
         for (auto& w : finished) jobs[w.job.value].ended = true;
+        changed.notify_all();
       }
-      changed.notify_all();
+      started.wait_for(lock, std::chrono::milliseconds(5), [&] { return stopping; });
+      if (stopping) return;
     }
   }
 
@@ -417,13 +402,13 @@ JobId Launcher::start(std::string_view commandLine, WindowStyle style) {
   for (auto& e : envStore) envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) throw Error(kPathFileAccess, "Cannot start", programWin);
+  int out = Impl::outputFile();
+  if (out < 0) throw Error(kPathFileAccess, programWin);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, out, 1);
+  posix_spawn_file_actions_adddup2(&actions, out, 2);
   // Programs start in the Windows folder, as the classic Shell leaves them.
   std::string cwd = m.root().string();
   if (auto winDir = m.env("WinDir"); winDir && folderExists(m, *winDir)) cwd = m.toHost(*winDir).string();
@@ -446,25 +431,22 @@ JobId Launcher::start(std::string_view commandLine, WindowStyle style) {
     if (rc == 0) {
       Job job;
       job.pid = pid;
-      job.out = out[0];
+      job.out = out;
       job.title = "Finished - " + r.baseName;
       job.hidden = style == WindowStyle::Hide;
-      ::fcntl(out[0], F_SETFL, O_NONBLOCK);
       // Unique in the process, so launchers sharing a window table never mix jobs.
       static std::atomic<uint64_t> nextJob{1};
       JobId id{nextJob++};
       impl_->jobs.emplace(id.value, std::move(job));
       posix_spawn_file_actions_destroy(&actions);
       posix_spawnattr_destroy(&attr);
-      ::close(out[1]);
-      impl_->poke();
+      impl_->started.notify_all();
       return id;
     }
   }
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  ::close(out[0]);
-  ::close(out[1]);
+  ::close(out);
   if (rc == ENOENT) throw Error(kFileNotFound, programWin);
   throw Error(kPathFileAccess, programWin);
 }

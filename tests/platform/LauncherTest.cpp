@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "TempMachine.h"
 #include "platform/error.h"
@@ -242,4 +244,18 @@ TEST_F(LauncherTest, VirtualClockWatcherSeesARealTool) {
   watcher.start();
   EXPECT_TRUE(clock.advanceUntil([&] { return done; }, 600000));
   EXPECT_EQ(clock.nowMs() % 2000, 0);
+}
+
+TEST_F(LauncherTest, ToolsOutliveTheLauncher) {
+  // Writes after the program has gone, then leaves a mark.
+  install(m, "C:\\UTIL\\LATE.EXE", "sleep 0.3\necho still here\necho written > \"$1\"");
+  fs::path mark = tm.dir() / "mark";
+  {
+    Launcher l(m, windows);
+    l.start("C:\\UTIL\\LATE.EXE " + mark.string(), WindowStyle::Hide);
+  }
+  for (int i = 0; i < 500 && !fs::exists(mark); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(fs::exists(mark));
 }

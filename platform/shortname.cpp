@@ -1,5 +1,6 @@
 #include "platform/shortname.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <map>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -70,35 +72,64 @@ std::string withTail(const Basis& b, unsigned n) {
   return s;
 }
 
+// Host names of a folder's entries, our temporary files left out.
+std::vector<std::string> entryNames(const fs::path& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return names;
+  while (dirent* e = ::readdir(d)) {
+    std::string_view n(e->d_name);
+    if (n == "." || n == ".." || isTemporary(n)) continue;
+    names.emplace_back(n);
+  }
+  ::closedir(d);
+  return names;
+}
+
+bool byBirth(const Entry& a, const Entry& b) { return std::tie(a.born, a.host) < std::tie(b.born, b.host); }
+
 // Gives every entry of dir that has no short name yet its name, oldest
 // first, and returns all short names of the folder by host name.
 std::vector<std::pair<std::string, std::string>> assignAll(const fs::path& dir) {
   FolderLock lock(dir);
   std::vector<std::pair<std::string, std::string>> named;
   std::vector<Entry> unnamed;
+  std::map<std::string, std::vector<Entry>> stored;  // by short name
   std::set<std::string> taken;
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string host = it->path().filename().string();
-    if (isTemporary(host)) continue;
+  for (std::string& host : entryNames(dir)) {
     std::string ansi = utf8ToAnsi(host);
     if (isValid83(ansi)) {
       named.emplace_back(host, upperAnsi(ansi));
       taken.insert(upperAnsi(ansi));
-    } else if (auto s = readStored(it->path(), host)) {
-      named.emplace_back(host, *s);
-      taken.insert(*s);
+    } else if (auto s = readStored(dir / host, host)) {
+      stored[*s].push_back({std::move(host), 0});
     } else {
-      unnamed.push_back({host, birthOf(it->path())});
+      unnamed.push_back({std::move(host), 0});
     }
   }
-  std::sort(unnamed.begin(), unnamed.end(), [](const Entry& a, const Entry& b) {
-    return std::tie(a.born, a.host) < std::tie(b.born, b.host);
-  });
+  // A file copied in with its attributes (cp -a) may bring a name that is
+  // taken here already: the older file keeps it, the newcomer gets a new one.
+  for (auto& [s, holders] : stored) {
+    if (holders.size() > 1 || taken.count(s)) {
+      for (Entry& e : holders) e.born = birthOf(dir / e.host);
+      std::sort(holders.begin(), holders.end(), byBirth);
+    }
+    for (Entry& e : holders) {
+      if (taken.insert(s).second) {
+        named.emplace_back(e.host, s);
+      } else {
+        unnamed.push_back(e);
+      }
+    }
+  }
+  for (Entry& e : unnamed) e.born = birthOf(dir / e.host);
+  std::sort(unnamed.begin(), unnamed.end(), byBirth);
+  std::map<std::string, unsigned> nextTail;  // per basis: no tail below is free
   for (const Entry& e : unnamed) {
     Basis b = basis(utf8ToAnsi(e.host));
+    unsigned& n = nextTail[b.base + "." + b.ext];
     std::string s;
-    for (unsigned n = 1; n < 1000000; ++n) {
+    for (n = std::max(n, 1u); n < 1000000; ++n) {
       s = withTail(b, n);
       if (!taken.count(s)) break;
     }
@@ -154,11 +185,35 @@ std::string of(const fs::path& dir, const std::string& hostName) {
 }
 
 std::optional<std::string> find(const fs::path& dir, std::string_view shortAnsi) {
-  std::optional<std::string> best;
-  for (auto& [host, s] : assignAll(dir)) {
-    if (equalsNoCase(s, shortAnsi) && (!best || host < *best)) best = host;
+  // Only a name whose basis gives this short name can hold it, so most
+  // entries are ruled out without asking the host about them.
+  size_t tilde = shortAnsi.rfind('~');
+  size_t dot = shortAnsi.find('.');
+  if (tilde == std::string_view::npos || (dot != std::string_view::npos && dot < tilde)) return std::nullopt;
+  unsigned n = 0;
+  for (size_t i = tilde + 1; i < shortAnsi.size() && i != dot; ++i) {
+    if (shortAnsi[i] < '0' || shortAnsi[i] > '9' || n > 100000) return std::nullopt;
+    n = n * 10 + static_cast<unsigned>(shortAnsi[i] - '0');
   }
-  return best;
+  if (n == 0) return std::nullopt;
+  std::vector<std::string> candidates;
+  for (std::string& host : entryNames(dir)) {
+    std::string ansi = utf8ToAnsi(host);
+    if (isValid83(ansi)) continue;
+    if (equalsNoCase(withTail(basis(ansi), n), shortAnsi)) candidates.push_back(std::move(host));
+  }
+  std::sort(candidates.begin(), candidates.end());
+  bool unnamed = false;
+  for (const std::string& host : candidates) {
+    auto s = readStored(dir / host, host);
+    if (s && equalsNoCase(*s, shortAnsi)) return host;
+    if (!s) unnamed = true;
+  }
+  if (!unnamed) return std::nullopt;
+  for (auto& [host, s] : assignAll(dir)) {
+    if (equalsNoCase(s, shortAnsi)) return host;
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> stored(const fs::path& file) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -156,4 +157,27 @@ TEST(ShortNames, ProcessesNamingAtOnceAgree) {
     }
     EXPECT_EQ(count, 24);
   }
+}
+
+TEST(ShortNames, ACopyBringingATakenNameGetsItsOwn) {
+  TempMachine tm;
+  Machine m = tm.open();
+  makeFolder(m, "C:\\one");
+  makeFolder(m, "C:\\two");
+  writeFile(m, "C:\\one\\Long name here.txt", "1");
+  writeFile(m, "C:\\two\\Long name there.txt", "2");
+  EXPECT_EQ(m.shortPath("C:\\one\\Long name here.txt"), "C:\\ONE\\LONGNA~1.TXT");
+  EXPECT_EQ(m.shortPath("C:\\two\\Long name there.txt"), "C:\\TWO\\LONGNA~1.TXT");
+  // Copied on the host with its extended attributes, as cp -a does.
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  fs::copy_file(tm.c() / "two/Long name there.txt", tm.c() / "one/Long name there.txt");
+  char buf[256];
+  ssize_t n = ::getxattr((tm.c() / "two/Long name there.txt").c_str(), "user.brakvel.short", buf, sizeof buf);
+  ASSERT_GT(n, 0);
+  ::setxattr((tm.c() / "one/Long name there.txt").c_str(), "user.brakvel.short", buf, static_cast<size_t>(n), 0);
+  writeFile(m, "C:\\one\\Another long one.txt", "3");  // a new entry makes the folder be named again
+  EXPECT_EQ(m.shortPath("C:\\one\\Another long one.txt"), "C:\\ONE\\ANOTHE~1.TXT");
+  EXPECT_EQ(m.shortPath("C:\\one\\Long name here.txt"), "C:\\ONE\\LONGNA~1.TXT");
+  EXPECT_EQ(m.shortPath("C:\\one\\Long name there.txt"), "C:\\ONE\\LONGNA~2.TXT");
+  EXPECT_EQ(readFile(m, "C:\\one\\LONGNA~2.TXT"), "2");
 }

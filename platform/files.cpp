@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <cstring>
 
@@ -105,8 +106,11 @@ void checkWritable(const Machine& m, char drive, std::string_view path) {
 
 uint64_t capacity(const Machine& m) {
   auto v = m.ini("Floppy", "Capacity");
-  if (!v || v->empty()) return kDefaultCapacity;
-  return std::stoull(*v);
+  uint64_t bytes = 0;
+  if (!v || std::from_chars(v->data(), v->data() + v->size(), bytes).ec != std::errc()) {
+    return kDefaultCapacity;
+  }
+  return bytes;
 }
 
 uint64_t usedBytes(const fs::path& folder) {

@@ -320,3 +320,43 @@ TEST(Floppy, CapacityIsCheckedBeforeWriting) {
   EXPECT_EQ(freeSpace(m, 'A'), 0u);
   EXPECT_GT(freeSpace(m, 'C'), 0u);
 }
+
+// Whatever text the program hands over as a path, the platform answers or
+// throws its own Error; nothing else escapes and nothing crashes.
+TEST_F(Files, AnyTextAsAPathGetsAnAnswerOrAnError) {
+  makeFolder(m, "C:\\Program Files\\Brakvel 9x");
+  writeFile(m, "C:\\Program Files\\Brakvel 9x\\x.txt", "x");
+  const std::string pieces[] = {"C:", "c:", "A:", "Z:", "\\", "/", "..", ".", "...", " ", "~", "~1",
+                                "PROGRA~1", "Program Files", "BRAKVE~1", "x.txt", "*", "?", "*.*",
+                                std::string(300, 'a'), "\xE9\xFC", "\x01", "\"", "<", ":", "|", "a b.c d"};
+  const size_t n = std::size(pieces);
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245 + 12345, (seed >> 8) % n; };
+  for (int i = 0; i < 600; ++i) {
+    std::string path;
+    int parts = 1 + static_cast<int>(next() % 6);
+    for (int k = 0; k < parts; ++k) path += pieces[next()];
+    std::function<void()> calls[] = {
+        [&] { m.toHost(path); },
+        [&] { m.shortPath(path); },
+        [&] { m.longPath(path); },
+        [&] { fileExists(m, path); },
+        [&] { DirEnum().first(m, path, kDirectory | kHidden | kSystem); },
+        [&] { readFile(m, path); },
+        [&] { getAttributes(m, path); },
+        [&] { writeFile(m, path, "y"); },
+        [&] { makeFolder(m, path); },
+        [&] { deleteFile(m, path); },
+    };
+    for (auto& call : calls) {
+      try {
+        call();
+      } catch (const Error&) {
+      } catch (const std::exception& e) {
+        ADD_FAILURE() << "'" << path << "': " << e.what();
+      }
+    }
+  }
+  m.setIni("Floppy", "Capacity", "lots");
+  EXPECT_EQ(freeSpace(m, 'A'), 1457664u);
+}

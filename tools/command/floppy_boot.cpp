@@ -1,0 +1,42 @@
+#include "tools/command/floppy_boot.h"
+
+#include "platform/error.h"
+#include "platform/files.h"
+
+namespace command {
+
+BootResult bootFloppy(const platform::Machine& m, std::ostream& out, std::ostream& err,
+                      bool terminal, std::istream* in) {
+  BootResult result;
+  auto folder = m.driveFolder('A');
+  if (!folder) {
+    err << "The machine has no drive A: (see [Drives] in machine.ini)\n";
+    return result;
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_directory(*folder, ec)) {
+    err << "No disk in drive A: (" << folder->string() << " does not exist)\n";
+    return result;
+  }
+  Options options;
+  options.mode = Mode::Dos;
+  options.cwd = "A:\\";
+  options.terminal = terminal;
+  options.input = in;
+  DosPaths dos(m, Mode::Dos);
+  if (!dos.isFile("A:\\AUTOEXEC.BAT")) {
+    err << "No Autoexec.bat on the disk in drive A:\n";
+    return result;
+  }
+  Interpreter interpreter(m, out, options);
+  result.booted = true;
+  result.outcome = interpreter.runBatch("A:\\AUTOEXEC.BAT");
+  if (result.outcome.stop == Stop::Finished) {
+    // The batch has ended; DOS now waits at its prompt.
+    out << "\n" << interpreter.cwd() << ">\n";
+  }
+  out.flush();
+  return result;
+}
+
+}  // namespace command

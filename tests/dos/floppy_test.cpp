@@ -1,0 +1,211 @@
+// Booting the machine from its rescue and reinstall floppies: the batch
+// files exactly as the program writes them, run by DOS seeing 8.3 names.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/files.h"
+#include "tools/command/floppy_boot.h"
+#include "floppy_batches.h"
+#include "test_machine.h"
+
+using command::Stop;
+using dostest::TestMachine;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProgram = "C:\\Program Files\\Brakvel 9x";
+constexpr uint8_t kRahs =
+    platform::kReadOnly | platform::kArchive | platform::kHidden | platform::kSystem;
+
+std::string hostBytes(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+struct Boot {
+  command::BootResult result;
+  std::string screen;
+  std::string errors;
+};
+
+Boot boot(const TestMachine& t) {
+  std::ostringstream out, err;
+  Boot b;
+  b.result = command::bootFloppy(t.m(), out, err);
+  b.screen = out.str();
+  b.errors = err.str();
+  return b;
+}
+
+// A rescue floppy as the program leaves it: Autoexec.bat and the members of
+// util\ad.kvt; the prepared backup in Rescue; the live files damaged and
+// protected as Windows keeps its registry.
+void makeRescueDisk(const TestMachine& t, bool me) {
+  for (auto& name : TestMachine::systemFiles(me)) {
+    t.write(kProgram + "\\Rescue\\" + name, "backup of " + name + std::string("\0\x01\xff", 3));
+    t.write("C:\\WINDOWS\\" + name, "damaged " + name);
+    if (name.find(".dat") != std::string::npos)
+      platform::setAttributes(t.m(), "C:\\WINDOWS\\" + name,
+                              platform::kReadOnly | platform::kHidden | platform::kSystem);
+  }
+  std::string P = t.m().shortPath(kProgram);
+  std::string W = t.m().shortPath("C:\\WINDOWS");
+  ASSERT_EQ(P, "C:\\PROGRA~1\\BRAKVE~1");
+  auto lines = dostest::rescueAutoexec(P, W, me);
+  ASSERT_EQ(lines.size(), me ? 72u : 67u);
+  t.writeBatch("A:\\Autoexec.bat", lines);
+  fs::copy_file(DOSRESET_COM, t.m().toHost("A:\\DOSRESET.COM"));
+}
+
+}  // namespace
+
+TEST(RescueFloppy, RestoresTheBackupByteIdenticalAndProtected) {
+  for (bool me : {false, true}) {
+    SCOPED_TRACE(me ? "Windows ME" : "Windows 98");
+    TestMachine t(me);
+    makeRescueDisk(t, me);
+    Boot b = boot(t);
+    ASSERT_TRUE(b.result.booted) << b.errors;
+    EXPECT_EQ(b.result.outcome.stop, Stop::Restart);
+    std::string copies;
+    for (size_t i = 0; i < TestMachine::systemFiles(me).size(); ++i)
+      copies += "        1 file(s) copied\n";
+    EXPECT_EQ(b.screen, std::string(me ? "ACCESSING BACKUP FILE CLASSES.DAT .....\n" : "") +
+                            "ACCESSING BACKUP FILE SYSTEM.DAT .....\n"
+                            "ACCESSING BACKUP FILE USER.DAT .....\n" +
+                            copies +
+                            "*\n"
+                            "SYSTEM FILES RESTORATION WAS SUCCESSFULL.\n"
+                            "IN CASE OF 'FILE NOT FOUND' MESSAGE\n"
+                            "PLEASE,CONSULT QUALIFIED TECHNICAL SUPPORT.\n"
+                            "*\n"
+                            "PLEASE ,REMOVE DISK AFTER SYSTEM REBOOT...\n"
+                            "Press any key to continue . . .\n"
+                            "DOSRESET.COM: the computer restarts.\n");
+    for (auto& name : TestMachine::systemFiles(me)) {
+      EXPECT_EQ(t.read("C:\\WINDOWS\\" + name), t.read(kProgram + "\\Rescue\\" + name)) << name;
+      // the live file keeps its long name
+      EXPECT_TRUE(fs::exists(t.root() / "drive_c/WINDOWS" / name)) << name;
+      bool registry = name.find(".dat") != std::string::npos;
+      EXPECT_EQ(t.attrs("C:\\WINDOWS\\" + name), registry ? kRahs : platform::kArchive) << name;
+      if (registry) EXPECT_EQ(t.attrs(kProgram + "\\Rescue\\" + name), kRahs) << name;
+    }
+  }
+}
+
+TEST(RescueFloppy, WithoutWinIniSaysFileNotFound) {
+  TestMachine t;
+  makeRescueDisk(t, false);
+  platform::deleteFile(t.m(), kProgram + "\\Rescue\\Win.ini");
+  Boot b = boot(t);
+  EXPECT_EQ(b.screen,
+            "ACCESSING BACKUP FILE SYSTEM.DAT .....\n"
+            "ACCESSING BACKUP FILE USER.DAT .....\n"
+            "        1 file(s) copied\n"
+            "        1 file(s) copied\n"
+            "        1 file(s) copied\n"
+            "*\n"
+            "FILE NOT FOUND !\n"
+            "*\n"
+            "*\n"
+            "PLEASE,CONSULT QUALIFIED TECHNICAL SUPPORT...\n"
+            "*\n"
+            "PLEASE ,REMOVE DISK AFTER SYSTEM REBOOT...\n"
+            "Press any key to continue . . .\n"
+            "DOSRESET.COM: the computer restarts.\n");
+  EXPECT_EQ(t.read("C:\\WINDOWS\\System.dat"), t.read(kProgram + "\\Rescue\\System.dat"));
+  EXPECT_EQ(t.read("C:\\WINDOWS\\System.ini"), t.read(kProgram + "\\Rescue\\System.ini"));
+  EXPECT_EQ(t.read("C:\\WINDOWS\\Win.ini"), "damaged Win.ini");
+}
+
+TEST(RescueFloppy, TheShippedDosresetIsARealRestartProgram) {
+  std::string com = hostBytes(DOSRESET_COM);
+  // a .COM program small enough for any floppy, ending in JMP FFFF:0000
+  ASSERT_GE(com.size(), 11u);
+  EXPECT_LT(com.size(), 256u);
+  EXPECT_EQ(com.substr(com.size() - 5), std::string("\xEA\x00\x00\xFF\xFF", 5));
+  // MOV WORD [0072h],1234h: the BIOS warm-boot flag
+  EXPECT_NE(com.find(std::string("\xC7\x06\x72\x00\x34\x12", 6)), std::string::npos);
+}
+
+TEST(FloppyBoot, NoDiskAndNoAutoexec) {
+  TestMachine t;
+  Boot b = boot(t);
+  EXPECT_FALSE(b.result.booted);
+  EXPECT_EQ(b.errors, "No Autoexec.bat on the disk in drive A:\n");
+  fs::remove_all(t.root() / "drive_a");
+  b = boot(t);
+  EXPECT_FALSE(b.result.booted);
+  EXPECT_NE(b.errors.find("No disk in drive A:"), std::string::npos) << b.errors;
+  EXPECT_EQ(b.screen, "");
+}
+
+TEST(FloppyBoot, ABatchThatEndsLeavesDosAtItsPrompt) {
+  TestMachine t;
+  t.writeBatch("A:\\AUTOEXEC.BAT", {"@ECHO OFF", "ECHO hello"});
+  Boot b = boot(t);
+  EXPECT_TRUE(b.result.booted);
+  EXPECT_EQ(b.result.outcome.stop, Stop::Finished);
+  EXPECT_EQ(b.screen, "hello\n\nA:\\>\n");
+}
+
+TEST(ReinstallFloppy, DeletesWindowsKeepsTheRestAndStartsSetup) {
+  for (bool me : {false, true}) {
+    SCOPED_TRACE(me ? "Windows ME" : "Windows 98");
+    TestMachine t(me);
+    t.write("C:\\WINDOWS\\SYSTEM\\VMM32.VXD", "vxd");
+    platform::setAttributes(t.m(), "C:\\WINDOWS\\System.dat",
+                            platform::kReadOnly | platform::kHidden | platform::kSystem);
+    t.write("C:\\My Documents\\Letter to Bob.doc", "Dear Bob");
+    t.write("C:\\AUTOEXEC.BAT", "@ECHO OFF\r\n");
+    t.write(kProgram + "\\archive\\Monday.kvt", "MSCF");
+    // everything on C: outside the Windows folder and _restore
+    std::map<std::string, std::string> before;
+    auto snapshot = [&] {
+      std::map<std::string, std::string> s;
+      fs::path c = t.root() / "drive_c";
+      for (auto& e : fs::recursive_directory_iterator(c)) {
+        std::string rel = fs::relative(e.path(), c).string();
+        if (rel.rfind("WINDOWS", 0) == 0 || rel.rfind("_restore", 0) == 0) continue;
+        s[rel] = e.is_regular_file() ? hostBytes(e.path()) : "<dir>";
+      }
+      return s;
+    };
+    before = snapshot();
+
+    std::string W = t.m().shortPath("C:\\WINDOWS");
+    auto lines = dostest::reinstallAutoexec(W, me);
+    ASSERT_EQ(lines.size(), me ? 26u : 25u);
+    t.writeBatch("A:\\Autoexec.bat", lines);
+    Boot b = boot(t);
+    ASSERT_TRUE(b.result.booted) << b.errors;
+    EXPECT_EQ(b.result.outcome.stop, Stop::Setup);
+    EXPECT_EQ(b.screen,
+              "MSCDEX Version 2.25\n"
+              "Copyright (C) Microsoft Corp. 1986-1995. All rights reserved.\n"
+              "Drive X: = Driver MSCD001 unit 0\n"
+              "DOSKey installed.\n"
+              "Microsoft SMARTDrive Disk Cache version 5.0 installed (no effect on this machine).\n"
+              "  Deleting your test Windows directory\n"
+              "  Depending of your system speed and size\n"
+              "  of your Windows directory it may take from\n"
+              "  few minutes to few hours\n"
+              "  Please ,wait...\n"
+              "\n"
+              "Deleting C:\\WINDOWS...\n" +
+                  std::string(me ? "Deleting C:\\_RESTORE...\n" : "") +
+                  "  Windows directory successfully deleted .\n"
+                  "\n"
+                  "  Starting new Windows instalation ,\n"
+                  "  please follow onscreen instructions...\n"
+                  "\n"
+                  "Windows Setup starts now from X:\\SETUP (this machine stops here).\n");
+    EXPECT_FALSE(t.exists("C:\\WINDOWS"));
+    EXPECT_FALSE(t.exists("C:\\_restore"));
+    EXPECT_EQ(snapshot(), before);
+  }
+}

@@ -1,0 +1,125 @@
+// The machine's COMMAND.COM and RUNDLL32.EXE as programs, the way the
+// launcher and the program start them.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "platform/files.h"
+#include "platform/tasks.h"
+#include "test_machine.h"
+
+using dostest::TestMachine;
+
+namespace {
+
+const std::string kProgram = "C:\\Program Files\\Brakvel 9x";
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+Result run(const TestMachine& t, const std::string& exe, const std::vector<std::string>& args) {
+  std::string cmd = "BRAKVEL9X_MACHINE=" + quote(t.root().string()) + " " + quote(exe);
+  for (auto& a : args) cmd += " " + quote(a);
+  cmd += " 2>&1 </dev/null";
+  Result r;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+// A stand-in for the cabinet maker: a host program that records how it was
+// called and fails with status 3.
+void installFakeMakecab(const TestMachine& t) {
+  std::string exe = kProgram + "\\util\\Makecab.exe";
+  t.write(exe,
+          "#!/bin/sh\n"
+          "printf '%s\\n' \"$@\" > \"$BRAKVEL9X_MACHINE/makecab-args.txt\"\n"
+          "echo makecab ran\n"
+          "exit 3\n");
+  ::chmod(t.m().toHost(exe).c_str(), 0755);
+}
+
+}  // namespace
+
+TEST(CommandCom, RunsKvtBatWithQuotedLongPaths) {
+  TestMachine t;
+  installFakeMakecab(t);
+  t.writeBatch(kProgram + "\\util\\kvt.bat",
+               {"@Echo Off", "\"" + kProgram + "\\util\\Makecab.exe\" /f \"" + kProgram +
+                                 "\\util\\kvt.ddf\""});
+  std::string bat = t.m().shortPath(kProgram + "\\util\\kvt.bat");
+  ASSERT_EQ(bat, "C:\\PROGRA~1\\BRAKVE~1\\UTIL\\KVT.BAT");
+  Result r = run(t, COMMAND_EXE, {"/C", bat});
+  EXPECT_EQ(r.status, 3) << r.out;  // the batch's status is its last program's
+  EXPECT_EQ(r.out, "makecab ran\n");
+  std::ifstream args(t.root() / "makecab-args.txt");
+  std::string a((std::istreambuf_iterator<char>(args)), {});
+  EXPECT_EQ(a, "/f\n" + kProgram + "\\util\\kvt.ddf\n");
+}
+
+TEST(CommandCom, RunsSingleCommands) {
+  TestMachine t;
+  Result r = run(t, COMMAND_EXE, {"/c", "ECHO", "hello"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "hello\n");
+  r = run(t, COMMAND_EXE, {"/C", "NOSUCHPROGRAM"});
+  EXPECT_EQ(r.out, "Bad command or file name\n");
+}
+
+TEST(Rundll32, RestartCarriesOutWinInit) {
+  TestMachine t;
+  t.write(kProgram + "\\Exchange\\System.dat", "exchange System.dat");
+  t.write("C:\\WINDOWS\\WinInit.ini",
+          "[Rename]\r\nC:\\WINDOWS\\SYSTEM.DAT=" +
+              t.m().shortPath(kProgram + "\\Exchange\\System.dat") + "\r\n");
+  Result r = run(t, RUNDLL32_EXE, {"SHELL32.DLL,shexitwindowsex", "2"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("SYSTEM.DAT replaced by"), std::string::npos) << r.out;
+  EXPECT_EQ(t.read("C:\\WINDOWS\\System.dat"), "exchange System.dat");
+  EXPECT_TRUE(t.exists("C:\\WINDOWS\\WinInit.bak"));
+
+  r = run(t, RUNDLL32_EXE, {"shell32.dll,NoSuchEntry", "2"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Error in shell32.dll\nMissing entry: NoSuchEntry\n");
+}
+
+TEST(Rundll32, RestartClosesTheMachinesProgramsFirst) {
+  TestMachine t;
+  int ready[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    // a program of the machine with a window, e.g. the main window
+    platform::TaskRegistration task(t.m(), "Brakvel 9x");
+    char c = 1;
+    (void)!::write(ready[1], &c, 1);
+    for (;;) ::pause();
+  }
+  char c;
+  ASSERT_EQ(::read(ready[0], &c, 1), 1);
+  Result r = run(t, RUNDLL32_EXE, {"shell32.dll,SHExitWindowsEx", "2"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.rfind("Closing Brakvel 9x\n", 0), 0u) << r.out;
+  int status = 0;
+  EXPECT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(platform::runningTasks(t.m()).empty());
+  ::close(ready[0]);
+  ::close(ready[1]);
+}

@@ -91,8 +91,11 @@ TEST(RescueFloppy, RestoresTheBackupByteIdenticalAndProtected) {
       // the live file keeps its long name
       EXPECT_TRUE(fs::exists(t.root() / "drive_c/WINDOWS" / name)) << name;
       bool registry = name.find(".dat") != std::string::npos;
-      EXPECT_EQ(t.attrs("C:\\WINDOWS\\" + name), registry ? kRahs : platform::kArchive) << name;
-      if (registry) EXPECT_EQ(t.attrs(kProgram + "\\Rescue\\" + name), kRahs) << name;
+      EXPECT_EQ(t.attrs("C:\\WINDOWS\\" + name), registry ? kRahs : uint8_t{platform::kArchive})
+          << name;
+      if (registry) {
+        EXPECT_EQ(t.attrs(kProgram + "\\Rescue\\" + name), kRahs) << name;
+      }
     }
   }
 }
@@ -157,6 +160,8 @@ TEST(ReinstallFloppy, DeletesWindowsKeepsTheRestAndStartsSetup) {
   for (bool me : {false, true}) {
     SCOPED_TRACE(me ? "Windows ME" : "Windows 98");
     TestMachine t(me);
+    platform::makeFolder(t.m(), "C:\\WINDOWS\\SYSTEM");
+    platform::makeFolder(t.m(), kProgram + "\\archive");
     t.write("C:\\WINDOWS\\SYSTEM\\VMM32.VXD", "vxd");
     platform::setAttributes(t.m(), "C:\\WINDOWS\\System.dat",
                             platform::kReadOnly | platform::kHidden | platform::kSystem);

@@ -184,7 +184,7 @@ TEST(Attrib, SetsClearsAndLists) {
   r = dos(t, {"ATTRIB C:\\WINDOWS\\SYSTEM.DAT -R -A -H -S"});
   EXPECT_EQ(t.attrs("C:\\WINDOWS\\System.dat"), platform::kNormal);
   r = dos(t, {"attrib +r c:\\windows\\user.dat", "ATTRIB C:\\WINDOWS\\USER.DAT"});
-  EXPECT_EQ(r.out, "     R     C:\\WINDOWS\\USER.DAT\n");
+  EXPECT_EQ(r.out, "  A    R     C:\\WINDOWS\\USER.DAT\n");
   r = dos(t, {"ATTRIB C:\\WINDOWS\\NONE.DAT -R", "ATTRIB +X C:\\WINDOWS\\USER.DAT"});
   EXPECT_EQ(r.out, "File not found - C:\\WINDOWS\\NONE.DAT\nInvalid switch - +X\n");
 }
@@ -255,6 +255,7 @@ TEST(Programs, LoadedDriversAndSetupFromTheCd) {
 
 TEST(Deltree, DeletesTreesWithProtectedFiles) {
   TestMachine t;
+  platform::makeFolder(t.m(), "C:\\WINDOWS\\SYSTEM\\deep");
   t.write("C:\\WINDOWS\\SYSTEM\\deep\\file.dll", "x");
   platform::setAttributes(t.m(), "C:\\WINDOWS\\System.dat",
                           platform::kReadOnly | platform::kHidden | platform::kSystem);

@@ -118,7 +118,16 @@ TEST(Rundll32, RestartClosesTheMachinesProgramsFirst) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out.rfind("Closing Brakvel 9x\n", 0), 0u) << r.out;
   int status = 0;
-  EXPECT_EQ(::waitpid(child, &status, 0), child);
+  pid_t ended = 0;
+  for (int i = 0; i < 100 && ended == 0; ++i) {
+    ended = ::waitpid(child, &status, WNOHANG);
+    if (ended == 0) ::usleep(50000);
+  }
+  if (ended == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  EXPECT_EQ(ended, child) << "the program was not closed";
   EXPECT_TRUE(platform::runningTasks(t.m()).empty());
   ::close(ready[0]);
   ::close(ready[1]);

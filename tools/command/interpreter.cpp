@@ -83,7 +83,8 @@ bool hasDrive(std::string_view s) {
 std::string dosMessage(const platform::Error& e) {
   std::string what;
   switch (e.number()) {
-    case platform::kPermissionDenied: what = "Access denied"; break;
+    case platform::kPermissionDenied:
+    case platform::kPathFileAccess: what = "Access denied"; break;
     case platform::kFileNotFound: what = "File not found"; break;
     case platform::kPathNotFound: what = "Path not found"; break;
     case platform::kDiskFull: what = "Insufficient disk space"; break;
@@ -882,32 +883,36 @@ void Interpreter::programWindows(std::string_view line, Batch* batch) {
     errorLevel_ = 1;
     return;
   }
-  errorLevel_ = spawn(r.host.string(), r.args, r.argTail);
+  errorLevel_ = spawn(r.host.string(), r.args, r.argTail, r.winPath);
 }
 
 int Interpreter::spawn(const std::string& host, const std::vector<std::string>& args,
-                       const std::string& tail) {
+                       const std::string& tail, const std::string& winPath) {
   out_.flush();
+  // The host environment with the machine's variables on top, as the
+  // launcher starts programs; what SET changed travels as BRAKVEL9X_ENV_*.
   std::vector<std::string> envStore;
-  auto overridden = [&](const std::string& entry) {
-    auto eq = entry.find('=');
-    std::string key = entry.substr(0, eq);
-    if (key == "BRAKVEL9X_MACHINE" || key == "BRAKVEL9X_CMDLINE") return true;
+  auto overridden = [&](std::string_view entry) {
+    std::string_view key = entry.substr(0, entry.find('='));
+    if (key == "BRAKVEL9X_MACHINE" || key == "BRAKVEL9X_CMDLINE" || key == "BRAKVEL9X_PROGRAM")
+      return true;
     for (auto& v : changedVars_)
       if (key == "BRAKVEL9X_ENV_" + v) return true;
     return false;
   };
-  for (char** e = environ; *e; ++e)
+  for (char** e = environ; e && *e; ++e)
     if (!overridden(*e)) envStore.emplace_back(*e);
   envStore.push_back("BRAKVEL9X_MACHINE=" + std::filesystem::absolute(m_.root()).string());
-  envStore.push_back("BRAKVEL9X_CMDLINE=" + tail);
-  for (auto& v : changedVars_) envStore.push_back("BRAKVEL9X_ENV_" + v + "=" + var(v).value_or(""));
+  envStore.push_back("BRAKVEL9X_CMDLINE=" + platform::ansiToUtf8(tail));
+  envStore.push_back("BRAKVEL9X_PROGRAM=" + platform::ansiToUtf8(winPath));
+  for (auto& v : changedVars_)
+    envStore.push_back("BRAKVEL9X_ENV_" + v + "=" + platform::ansiToUtf8(var(v).value_or("")));
   std::vector<char*> envp;
   for (auto& s : envStore) envp.push_back(s.data());
   envp.push_back(nullptr);
 
   std::vector<std::string> argStore{host};
-  for (auto& a : args) argStore.push_back(a);
+  for (auto& a : args) argStore.push_back(platform::ansiToUtf8(a));
   std::vector<char*> argv;
   for (auto& s : argStore) argv.push_back(s.data());
   argv.push_back(nullptr);

@@ -88,7 +88,7 @@ class Interpreter {
   void programWindows(std::string_view line, Batch* batch);
   std::optional<std::string> findDos(const std::string& token) const;
   int spawn(const std::string& host, const std::vector<std::string>& args,
-            const std::string& tail);
+            const std::string& tail, const std::string& winPath);
 
   std::string abs(std::string_view given) const { return DosPaths::absolute(given, cwd_); }
   std::string prompt() const;

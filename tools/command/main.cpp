@@ -15,7 +15,8 @@
 namespace {
 
 std::string commandLine(int argc, char** argv) {
-  if (const char* tail = std::getenv("BRAKVEL9X_CMDLINE")) return tail;
+  // The launcher hands over the command line as written (in UTF-8).
+  if (const char* tail = std::getenv("BRAKVEL9X_CMDLINE")) return platform::utf8ToAnsi(tail);
   std::string line;
   for (int i = 1; i < argc; ++i) {
     std::string a = platform::utf8ToAnsi(argv[i]);

@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "platform/files.h"
+#include "platform/launcher.h"
 #include "platform/tasks.h"
 #include "test_machine.h"
 
@@ -72,6 +73,25 @@ TEST(CommandCom, RunsKvtBatWithQuotedLongPaths) {
   std::ifstream args(t.root() / "makecab-args.txt");
   std::string a((std::istreambuf_iterator<char>(args)), {});
   EXPECT_EQ(a, "/f\n" + kProgram + "\\util\\kvt.ddf\n");
+}
+
+TEST(CommandCom, TheLauncherRunsKvtBatAndLeavesFinishedKvt) {
+  TestMachine t;
+  installFakeMakecab(t);
+  std::filesystem::create_symlink(COMMAND_EXE, t.m().toHost("C:\\WINDOWS\\COMMAND.COM"));
+  t.writeBatch(kProgram + "\\util\\kvt.bat",
+               {"@Echo Off", "\"" + kProgram + "\\util\\Makecab.exe\" /f \"" + kProgram +
+                                 "\\util\\kvt.ddf\""});
+  platform::WindowTable windows;
+  platform::Launcher launcher(t.m(), windows);
+  auto job = launcher.start("C:\\PROGRA~1\\BRAKVE~1\\util\\kvt.bat", platform::WindowStyle::Hide);
+  ASSERT_TRUE(launcher.wait(job, 20000));
+  platform::HWND h = windows.find("Finished - kvt", job);
+  ASSERT_NE(h, 0);
+  auto w = windows.get(h);
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->exitStatus, 3);
+  EXPECT_EQ(w->output, "makecab ran\n");
 }
 
 TEST(CommandCom, RunsSingleCommands) {

@@ -2,6 +2,7 @@
 // files exactly as the program writes them, run by DOS seeing 8.3 names.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -32,6 +33,16 @@ struct Boot {
   std::string errors;
 };
 
+// The program's disk extraction: pux puts every member of a floppy archive
+// into the root of drive A:.
+void extractDiskArchive(const TestMachine& t, const std::string& hostKvt, const std::string& name) {
+  std::string kvt = kProgram + "\\util\\" + name;
+  fs::copy_file(hostKvt, t.m().toHost(kvt));
+  std::string cmd = "BRAKVEL9X_MACHINE='" + t.root().string() + "' '" + PUX_EXE + "' '" +
+                    t.m().shortPath(kvt) + "' /Y /E /L 'A:\\' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+}
+
 Boot boot(const TestMachine& t) {
   std::ostringstream out, err;
   Boot b;
@@ -58,7 +69,7 @@ void makeRescueDisk(const TestMachine& t, bool me) {
   auto lines = dostest::rescueAutoexec(P, W, me);
   ASSERT_EQ(lines.size(), me ? 72u : 67u);
   t.writeBatch("A:\\Autoexec.bat", lines);
-  fs::copy_file(DOSRESET_COM, t.m().toHost("A:\\DOSRESET.COM"));
+  extractDiskArchive(t, AD_KVT, "ad.kvt");
 }
 
 }  // namespace
@@ -125,14 +136,30 @@ TEST(RescueFloppy, WithoutWinIniSaysFileNotFound) {
   EXPECT_EQ(t.read("C:\\WINDOWS\\Win.ini"), "damaged Win.ini");
 }
 
-TEST(RescueFloppy, TheShippedDosresetIsARealRestartProgram) {
-  std::string com = hostBytes(DOSRESET_COM);
+TEST(RescueFloppy, TheDiskArchiveHoldsARealRestartProgramAndInstructions) {
+  TestMachine t;
+  extractDiskArchive(t, AD_KVT, "ad.kvt");
+  std::string com = t.read("A:\\DOSRESET.COM");
+  EXPECT_EQ(com, hostBytes(DOSRESET_COM));
   // a .COM program small enough for any floppy, ending in JMP FFFF:0000
   ASSERT_GE(com.size(), 11u);
   EXPECT_LT(com.size(), 256u);
   EXPECT_EQ(com.substr(com.size() - 5), std::string("\xEA\x00\x00\xFF\xFF", 5));
   // MOV WORD [0072h],1234h: the BIOS warm-boot flag
   EXPECT_NE(com.find(std::string("\xC7\x06\x72\x00\x34\x12", 6)), std::string::npos);
+  std::string readme = t.read("A:\\README.TXT");
+  for (const char* needed : {"SYS A:", "IO.SYS", "MSDOS.SYS", "COMMAND.COM", "ATTRIB.EXE", "\r\n"})
+    EXPECT_NE(readme.find(needed), std::string::npos) << needed;
+}
+
+TEST(ReinstallFloppy, TheDiskArchiveLoadsTheCdDriverAsMscd001) {
+  TestMachine t;
+  extractDiskArchive(t, ARD_KVT, "ard.kvt");
+  EXPECT_NE(t.read("A:\\CONFIG.SYS").find("/D:MSCD001\r\n"), std::string::npos);
+  std::string readme = t.read("A:\\README.TXT");
+  for (const char* needed : {"SYS A:", "HIMEM.SYS", "MSCDEX.EXE", "DOSKEY.COM", "SMARTDRV.EXE",
+                             "DELTREE.EXE", "MSCD001"})
+    EXPECT_NE(readme.find(needed), std::string::npos) << needed;
 }
 
 TEST(FloppyBoot, NoDiskAndNoAutoexec) {
@@ -180,6 +207,7 @@ TEST(ReinstallFloppy, DeletesWindowsKeepsTheRestAndStartsSetup) {
       }
       return s;
     };
+    extractDiskArchive(t, ARD_KVT, "ard.kvt");
     before = snapshot();
 
     std::string W = t.m().shortPath("C:\\WINDOWS");

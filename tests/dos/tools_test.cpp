@@ -152,3 +152,21 @@ TEST(Rundll32, RestartClosesTheMachinesProgramsFirst) {
   ::close(ready[0]);
   ::close(ready[1]);
 }
+
+TEST(MachineTool, BootFloppyAndRestart) {
+  TestMachine t;
+  Result r = run(t, MACHINE_EXE, {"boot-floppy"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "No Autoexec.bat on the disk in drive A:\n");
+  t.writeBatch("A:\\Autoexec.bat", {"@ECHO OFF", "ECHO booted from A:", "PAUSE"});
+  r = run(t, MACHINE_EXE, {"boot-floppy"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "booted from A:\nPress any key to continue . . .\n\nA:\\>\n");
+
+  t.write(kProgram + "\\Exchange\\Win.ini", "exchange Win.ini");
+  t.write("C:\\WINDOWS\\WinInit.ini", "[Rename]\r\nC:\\WINDOWS\\WIN.INI=" +
+                                          t.m().shortPath(kProgram + "\\Exchange\\Win.ini") + "\r\n");
+  r = run(t, MACHINE_EXE, {"restart"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(t.read("C:\\WINDOWS\\Win.ini"), "exchange Win.ini");
+}

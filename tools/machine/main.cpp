@@ -14,8 +14,10 @@
 #include "platform/launcher.h"
 #include "platform/machine.h"
 #include "platform/text.h"
+#include "tools/command/floppy_boot.h"
 #include "tools/machine/Install.h"
 #include "tools/machine/MachineLayout.h"
+#include "tools/rundll32/restart.h"
 
 namespace fs = std::filesystem;
 using platform::Machine;
@@ -30,6 +32,8 @@ const char* kUsage =
     "  short WINPATH         print the short (8.3) form of an existing path\n"
     "  resolve WINPATH       print the host path of a Windows path\n"
     "  run COMMANDLINE       run a program of the machine in the foreground\n"
+    "  restart [DIR]         close the machine's programs and start it again (WinInit.ini)\n"
+    "  boot-floppy [DIR]     start the machine from the floppy: run A:\\AUTOEXEC.BAT under DOS\n"
     "DIR defaults to --machine, then $BRAKVEL9X_MACHINE, then the demo machine\n"
     "($XDG_DATA_HOME/brakvel9x/demo).\n";
 
@@ -161,12 +165,21 @@ int cmdRun(const Args& a) {
   throw platform::Error(platform::kPathFileAccess, r.winPath);
 }
 
+int cmdRestart(const Args& a) { return restart::restartMachine(Machine::open(a.dirOr(0)), std::cout); }
+
+int cmdBootFloppy(const Args& a) {
+  Machine m = Machine::open(a.dirOr(0));
+  bool terminal = ::isatty(0) && ::isatty(1);
+  return command::bootFloppy(m, std::cout, std::cerr, terminal, &std::cin).booted ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::map<std::string, std::function<int(const Args&)>> commands{
       {"init", cmdInit},   {"install", cmdInstall}, {"info", cmdInfo},
       {"short", cmdShort}, {"resolve", cmdResolve}, {"run", cmdRun},
+      {"restart", cmdRestart}, {"boot-floppy", cmdBootFloppy},
   };
   Args args;
   int i = 1;

@@ -1,0 +1,140 @@
+#pragma once
+// The main window: menu bar, seven toolbar buttons switching seven screen
+// panels, the status line and the finished-window watchers. The handlers of
+// the screens' own buttons, lists and text boxes live in the folders of
+// their subsystems (backup/, restore/, disks/, spyware/, shell/) as members
+// of this class; each folder binds them in its own bind function, called
+// from bindHandlers().
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/form.h"
+#include "app/menu.h"
+#include "app/watcher.h"
+#include "platform/timer.h"
+
+namespace app {
+
+enum class Screen : int { Backup = 0, WinBackup, Restore, RescueDisk, ReinstallDisk, Spyware, Undo };
+inline constexpr int kScreenCount = 7;
+
+struct ScreenInfo {
+  const char* button;    // toolbar button
+  const char* caption;   // its caption
+  const char* panel;     // the screen's panel
+  const char* viewKey;   // View menu item
+};
+const ScreenInfo& screenInfo(Screen s);
+
+class frmGlavni : public Form {
+ public:
+  explicit frmGlavni(Program& program);
+  ~frmGlavni() override;
+
+  Menu* menu() override { return &SmartMenuXP1; }
+
+  // --- state of the window ------------------------------------------------------
+  bool HasClassesDat = false;
+  std::string BackupName;
+  Screen currentScreen() const { return current_; }
+
+  // --- controls -------------------------------------------------------------------
+  Menu SmartMenuXP1;
+  Control* cmdVantrel = nullptr;
+  std::array<Control*, kScreenCount> toolbar{};  // tlbCmdBackup ... tlbCmdUndo
+  std::array<Control*, kScreenCount> panels{};   // fraBackup ... fraUndo
+  Control* SBar = nullptr;
+
+  // Backup screen
+  Control *cmdSystemInfo = nullptr, *cmdNewBackup = nullptr, *txtSystemInfo = nullptr,
+          *txtComments = nullptr, *cmdClearFile = nullptr, *cmdWriteFile = nullptr,
+          *txtNameFileBackup = nullptr, *cmdMakeBackup = nullptr;
+  // Windows-backup screen
+  Control *lvwWinBackup = nullptr, *cmdWinSysInfo = nullptr, *cmdImportWin = nullptr,
+          *txtWinInfo = nullptr, *txtWinComments = nullptr, *cmdWinClearComments = nullptr,
+          *cmdWinWriteComments = nullptr, *txtWinNameFileBackup = nullptr,
+          *cmdWinMakeBackup = nullptr;
+  // Restore screen
+  Control *txtFileRestoreInfo = nullptr, *lvwRestore = nullptr, *cmdPrepareRestore = nullptr,
+          *cmdRestore = nullptr;
+  // Rescue-disk screen
+  Control *txtDiskFileInfo = nullptr, *lvwRescueDisk = nullptr, *cmdPrepareDisk = nullptr,
+          *cmdMakeDisk = nullptr;
+  // Reinstall-disk screen
+  Control *cmdMakeReinstallDisk = nullptr, *Label24 = nullptr;
+  // Spyware screen
+  Control *txtSpyList = nullptr, *cmdInternetUpdate = nullptr, *cmdBlockSpy = nullptr;
+  // Undo screen
+  Control *SmartNetButton2 = nullptr, *cmdUndoSpy = nullptr;
+
+  // --- timers and watchers ------------------------------------------------------
+  platform::Timer tmrExtract{"tmrExtract", 2000};
+  platform::Timer tmrExtractDisk{"tmrExtractDisk", 1000};
+  platform::Timer tmrExtractWin{"tmrExtractWin", 1000};
+  platform::Timer tmrMakeCab{"tmrMakeCab", 1000};
+  platform::Timer tmrReinstallDisk{"tmrReinstallDisk", 1000};
+  platform::Timer tmrStatusBar{"tmrStatusBar", 3000};
+  Watcher watchMakeCab;
+  Watcher watchExtract;
+  Watcher watchExtractWin;
+  Watcher watchExtractDisk;
+  Watcher watchReinstallDisk;
+  // True while any of the five watchers polls.
+  bool anyWatcherPolling() const;
+
+  void tmrMakeCab_Timer() { watchMakeCab.tick(); }
+  void tmrExtract_Timer() { watchExtract.tick(); }
+  void tmrExtractWin_Timer() { watchExtractWin.tick(); }
+  void tmrExtractDisk_Timer() { watchExtractDisk.tick(); }
+  void tmrReinstallDisk_Timer() { watchReinstallDisk.tick(); }
+  void tmrStatusBar_Timer();
+
+  // --- opening and closing ---------------------------------------------------------
+  void Form_Load() override;
+  void Form_QueryUnload(int& cancel, int unloadMode) override;
+  void Form_Unload(int& cancel) override;
+
+  // --- screens ---------------------------------------------------------------------
+  void tlbCmdBackup_Click();
+  void tlbCmdWinBackup_Click();
+  void tlbCmdRestore_Click();
+  void tlbCmdRescueDisk_Click();
+  void tlbCmdReinstall_Click();
+  void tlbCmdSpy_Click();
+  void tlbCmdUndo_Click();
+  void switchTo(Screen s);  // the toolbar handler of that screen
+
+  // --- menu ------------------------------------------------------------------------
+  void BuildMenu();
+  void SmartMenuXP1_Click(int number);
+
+  // --- help and links ------------------------------------------------------------
+  void ContextHelp(int context);
+  void ShowHelpContents();
+  void OpenSupportPage();
+  void cmdVantrel_Click();
+  std::string helpFile() const;
+
+  // --- handlers of the other subsystems ----------------------------------------
+  // backup/ (Parts of the backup subsystem) declares its members here.
+
+  // restore/ declares its members here.
+
+  // disks/ declares its members here.
+
+  // spyware/ declares its members here.
+
+  // shell/ declares its members here.
+
+ private:
+  void buildControls();
+  void bindHandlers();
+  void closeMain();
+  Screen current_ = Screen::Backup;
+};
+
+// The seven lines shown on every switch to the Reinstall-disk screen.
+std::string reinstallWarning();
+
+}  // namespace app

@@ -28,4 +28,15 @@ const char* msgResultCaption(int result) {
   return "";
 }
 
+std::vector<int> messageButtons(int buttons) {
+  switch (buttons & 7) {
+    case vbOKCancel: return {vbOK, vbCancel};
+    case vbAbortRetryIgnore: return {vbAbort, vbRetry, vbIgnore};
+    case vbYesNoCancel: return {vbYes, vbNo, vbCancel};
+    case vbYesNo: return {vbYes, vbNo};
+    case vbRetryCancel: return {vbRetry, vbCancel};
+    default: return {vbOK};
+  }
+}
+
 }  // namespace app

@@ -4,6 +4,7 @@
 // views implement it for people; the headless desktop for scripts and tests.
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/launcher.h"
 
@@ -18,6 +19,8 @@ const char* msgIconName(MsgIcon icon);  // "none", "critical", "question", "excl
 enum MsgButtons : int { vbOKOnly = 0, vbOKCancel = 1, vbAbortRetryIgnore = 2, vbYesNoCancel = 3, vbYesNo = 4, vbRetryCancel = 5 };
 enum MsgResult : int { vbOK = 1, vbCancel = 2, vbAbort = 3, vbRetry = 4, vbIgnore = 5, vbYes = 6, vbNo = 7 };
 const char* msgResultCaption(int result);  // "OK", "Cancel", "Yes", ...
+// The buttons of a message box, in order (the first is the default).
+std::vector<int> messageButtons(int buttons);
 
 class Desktop {
  public:

@@ -23,17 +23,6 @@ void HeadlessDesktop::addLine(std::string line) {
   if (onLine) onLine(line);
 }
 
-std::vector<int> messageButtons(int buttons) {
-  switch (buttons & 7) {
-    case vbOKCancel: return {vbOK, vbCancel};
-    case vbAbortRetryIgnore: return {vbAbort, vbRetry, vbIgnore};
-    case vbYesNoCancel: return {vbYes, vbNo, vbCancel};
-    case vbYesNo: return {vbYes, vbNo};
-    case vbRetryCancel: return {vbRetry, vbCancel};
-    default: return {vbOK};
-  }
-}
-
 namespace {
 // Captions compared without the access-key ampersand and without case.
 std::string plainCaption(std::string_view s) {

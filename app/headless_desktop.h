@@ -76,7 +76,4 @@ class HeadlessDesktop : public Desktop {
   std::set<Form*> shown_;
 };
 
-// The button captions of a message box, in order.
-std::vector<int> messageButtons(int buttons);
-
 }  // namespace app

@@ -296,9 +296,9 @@ QImage banner(const QString& screen, int w, int h) {
   p.fillRect(QRectF(0, h - 4, w, 1), kBeige);
   // A large, faint pictogram on the right.
   p.save();
-  p.setOpacity(0.35);
-  p.translate(w - 150, -10);
-  p.scale(3.2, 3.2);
+  p.setOpacity(0.5);
+  p.translate(w - 96, 0);
+  p.scale(2.5, 2.5);
   screenPictogram(p, screen);
   p.restore();
   QFont title("DejaVu Serif", 20, QFont::Bold);
@@ -306,12 +306,12 @@ QImage banner(const QString& screen, int w, int h) {
   title.setPixelSize(26);
   p.setFont(title);
   p.setPen(kBrown);
-  p.drawText(QRectF(w - 330, 8, 300, 34), Qt::AlignRight | Qt::AlignVCenter, "Brakvel 9x");
+  p.drawText(QRectF(w - 410, 8, 300, 34), Qt::AlignRight | Qt::AlignVCenter, "Brakvel 9x");
   QFont sub("DejaVu Sans", 9);
   sub.setPixelSize(12);
   p.setFont(sub);
   p.setPen(kMaroon);
-  p.drawText(QRectF(w - 330, 42, 300, 20), Qt::AlignRight | Qt::AlignVCenter, bannerSubtitle(screen));
+  p.drawText(QRectF(w - 410, 42, 300, 20), Qt::AlignRight | Qt::AlignVCenter, bannerSubtitle(screen));
   return img;
 }
 

@@ -21,7 +21,7 @@ using testing::ElementsAreArray;
 
 namespace {
 
-struct Run {
+struct ScriptRun {
   std::vector<std::string> lines;
   int status = -1;
 };
@@ -45,12 +45,12 @@ class ScriptDriver : public testing::Test {
     platform::Machine m = platform::Machine::open(dir / "m");
     return platform::GetSetting(m, "Brakvel 9x", "Options", key, "<absent>");
   }
-  Run run(const std::string& script) {
+  ScriptRun run(const std::string& script) {
     fs::path file = dir / "script.txt";
     std::ofstream(file, std::ios::binary) << script;
     std::string cmd = "BRAKVEL9X_MACHINE='" + (dir / "m").string() + "' '" BRAKVEL9X_SCRIPT "' '" +
                       file.string() + "' 2>&1";
-    Run r;
+    ScriptRun r;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return r;
     std::string out;
@@ -68,7 +68,7 @@ class ScriptDriver : public testing::Test {
 
 TEST_F(ScriptDriver, TipsIntroAndMainWindowAsAPersonWouldUseThem) {
   makeMachine();
-  Run r = run(
+  ScriptRun r = run(
       "# the tips come first, over the intro\n"
       "click TipOfDay.SmartNetButton1\n"
       "print LblTip\n"
@@ -97,7 +97,7 @@ TEST_F(ScriptDriver, AnswersCloseModalDialogsAndMessageBoxes) {
   makeMachine();
   setSetting("Show Intro", "0");
   setSetting("Show Tips at Startup", "0");
-  Run r = run(
+  ScriptRun r = run(
       "answer OK\n"
       "menu mnuAbout\n"
       "menu mnuAbout\n"
@@ -138,7 +138,7 @@ TEST_F(ScriptDriver, FailuresNameTheLineAndWhatIsWrong) {
       {"answer Maybe\nmenu mnuAbout\n", "error: line 2: frmAbout has no button or option \"Maybe\""},
   };
   for (const Case& c : cases) {
-    Run r = run(c.script);
+    ScriptRun r = run(c.script);
     EXPECT_EQ(r.status, 1) << c.script;
     ASSERT_FALSE(r.lines.empty()) << c.script;
     EXPECT_EQ(r.lines.back(), c.error) << c.script;
@@ -148,7 +148,7 @@ TEST_F(ScriptDriver, FailuresNameTheLineAndWhatIsWrong) {
 TEST_F(ScriptDriver, AModalDialogTakesAllInput) {
   makeMachine();
   setSetting("Show Intro", "0");
-  Run r = run("click tlbCmdSpy\n");
+  ScriptRun r = run("click tlbCmdSpy\n");
   EXPECT_EQ(r.status, 1);
   EXPECT_THAT(r.lines, ElementsAre("screen: fraBackup", "dialog: frmGlavni", "dialog: TipOfDay",
                                    "error: line 1: tlbCmdSpy: frmGlavni takes no input while TipOfDay is open"));
@@ -159,12 +159,12 @@ TEST_F(ScriptDriver, TheOperatingSystemCheckEndsTheRun) {
   o.environment["OS"] = "Windows_NT";
   makeMachine(o);
   setSetting("Show Intro", "0");
-  Run r = run("# nothing to do\n");
+  ScriptRun r = run("# nothing to do\n");
   EXPECT_EQ(r.status, 0);
   ASSERT_EQ(r.lines.size(), 2u);
   EXPECT_EQ(r.lines[0].rfind("message: OS incompatibility | information | Thank you for your interest", 0), 0u);
   EXPECT_EQ(r.lines[1], "exit");
-  Run after = run("click tlbCmdSpy\n");
+  ScriptRun after = run("click tlbCmdSpy\n");
   EXPECT_EQ(after.lines.back(), "error: line 1: tlbCmdSpy: the program has ended");
 }
 
@@ -173,7 +173,7 @@ TEST_F(ScriptDriver, SleepLetsTheStatusTimerRun) {
   setSetting("Show Intro", "0");
   setSetting("Show Tips at Startup", "0");
   // Closing the intro's window through the main window's close is the end.
-  Run r = run("sleep 50\nclose\nsleep 10\n");
+  ScriptRun r = run("sleep 50\nclose\nsleep 10\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_THAT(r.lines, ElementsAre("screen: fraBackup", "dialog: frmGlavni", "exit"));
 }

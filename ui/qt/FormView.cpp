@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
 
@@ -110,7 +111,7 @@ void PictureButton::paintEvent(QPaintEvent*) {
       const int side = 32;
       QRect picRect(r.center().x() - side / 2 + 1, r.top() + 3, side, side);
       p.drawPixmap(picRect, picture(c_->picture(), QSize(side, side)));
-      captionRect = QRect(r.left() + 2, picRect.bottom() + 1, r.width() - 4, r.bottom() - picRect.bottom() - 2);
+      captionRect = QRect(r.left() + 1, picRect.bottom() + 1, r.width() - 2, r.bottom() - picRect.bottom() - 2);
     }
   }
   if (!caption.isEmpty()) {
@@ -184,9 +185,15 @@ void FormView::build() {
   // Panels of the main window sit below the toolbar and its picture button.
   restackFrames();
   if (form_->menu()) {
-    menuBar_ = new QMenuBar(this);
+    // The menu control is a strip of the client area beside the maker's
+    // button; a holder keeps Qt from treating it as the window's own bar.
+    auto* holder = new QWidget(this);
+    holder->setGeometry(0, 0, 484, 31);
+    auto* layout = new QVBoxLayout(holder);
+    layout->setContentsMargins(0, 0, 0, 0);
+    menuBar_ = new QMenuBar(holder);
     menuBar_->setNativeMenuBar(false);
-    menuBar_->setGeometry(0, 0, 484, 31);
+    layout->addWidget(menuBar_);
     menuBar_->setAutoFillBackground(true);
     menuBar_->setStyleSheet(
         "QMenuBar { background: palette(button); }"

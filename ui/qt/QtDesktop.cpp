@@ -103,8 +103,10 @@ void QtDesktop::showForm(app::Form& form, bool modal) {
   }
   v->setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
   v->show();
-  v->raise();
-  v->activateWindow();
+  if (QGuiApplication::platformName() != "offscreen") {
+    v->raise();
+    v->activateWindow();
+  }
   if (!modal || quiet) return;
   QEventLoop loop;
   modalLoops_[&form] = &loop;

@@ -88,6 +88,13 @@ void FileOutStream::writeAll(const char* p, size_t n) {
     }
     done += static_cast<size_t>(r);
   }
+  // Start writing back what is done so that flush() finds little left.
+  filePos_ += n;
+  if (filePos_ - synced_ >= (8u << 20)) {
+    ::sync_file_range(fd_, static_cast<off_t>(synced_), static_cast<off_t>(filePos_ - synced_),
+                      SYNC_FILE_RANGE_WRITE);
+    synced_ = filePos_;
+  }
 }
 
 void FileOutStream::drain() {
@@ -121,7 +128,7 @@ void FileOutStream::patch(uint64_t pos, const void* buf, size_t n) {
 
 void FileOutStream::flush() {
   drain();
-  if (::fsync(fd_) != 0) throw CabError(sysError("cannot write", label_));
+  if (::fdatasync(fd_) != 0) throw CabError(sysError("cannot write", label_));
 }
 
 }  // namespace cab

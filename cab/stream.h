@@ -96,6 +96,8 @@ class FileOutStream : public OutStream {
   std::string label_;
   std::string buf_;
   uint64_t written_ = 0;
+  uint64_t filePos_ = 0;  // bytes handed to the file so far
+  uint64_t synced_ = 0;   // bytes whose write-back has been started
 };
 
 }  // namespace cab

@@ -1,0 +1,236 @@
+// cab_bench: our cabinet maker and extractor against gcab and cabextract.
+//   cab_bench [BIN_DIR [WORK_DIR [BIG_MIB]]]
+// BIN_DIR holds makecab and pux (default: beside this program); WORK_DIR
+// takes the data (default $TMPDIR or /tmp); BIG_MIB is the size of the
+// peak-memory input (default $CAB_BENCH_BIG_MIB or 1024). Prints times,
+// sizes and peak memory.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Text shaped like a registry hive: keys, GUIDs, paths, dwords, hex runs.
+std::string registryChunk(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  static const char* words[] = {"Software", "Microsoft", "Windows", "CurrentVersion", "Explorer",
+                                "Shell Folders", "Control Panel", "Desktop", "Uninstall", "Classes",
+                                "CLSID", "InprocServer32", "System", "CurrentControlSet", "Services",
+                                "VxD", "Enum", "Network", "Fonts", "International"};
+  std::string out;
+  out.reserve(n + 512);
+  char buf[128];
+  while (out.size() < n) {
+    out += "[HKEY_LOCAL_MACHINE";
+    for (int i = 0, depth = 2 + static_cast<int>(rng() % 4); i < depth; ++i) out += std::string("\\") + words[rng() % 20];
+    if (rng() % 3 == 0) {
+      std::snprintf(buf, sizeof buf, "\\{%08X-%04X-%04X-%04X-%08X%04X}", static_cast<unsigned>(rng()),
+                    static_cast<unsigned>(rng() & 0xFFFF), static_cast<unsigned>(rng() & 0xFFFF),
+                    static_cast<unsigned>(rng() & 0xFFFF), static_cast<unsigned>(rng()),
+                    static_cast<unsigned>(rng() & 0xFFFF));
+      out += buf;
+    }
+    out += "]\r\n";
+    for (int v = 0, values = 1 + static_cast<int>(rng() % 5); v < values; ++v) {
+      out += std::string("\"") + words[rng() % 20] + "\"=";
+      switch (rng() % 3) {
+        case 0: out += "\"C:\\WINDOWS\\SYSTEM\\" + std::string(words[rng() % 20]) + ".DLL\""; break;
+        case 1:
+          std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(rng() % 4096));
+          out += buf;
+          break;
+        default:
+          out += "hex:";
+          for (int i = 0, k = 4 + static_cast<int>(rng() % 12); i < k; ++i) {
+            std::snprintf(buf, sizeof buf, "%02x%s", static_cast<unsigned>(rng() & 0xFF), i + 1 < k ? "," : "");
+            out += buf;
+          }
+      }
+      out += "\r\n";
+    }
+    out += "\r\n";
+  }
+  out.resize(n);
+  return out;
+}
+
+void writeSet(const fs::path& file, size_t bytes, unsigned seed) {
+  std::ofstream f(file, std::ios::binary | std::ios::trunc);
+  const size_t chunk = 4u << 20;
+  for (size_t done = 0; done < bytes; done += chunk) {
+    std::string c = registryChunk(std::min(chunk, bytes - done), seed++);
+    f.write(c.data(), static_cast<std::streamsize>(c.size()));
+  }
+}
+
+struct Result {
+  double seconds = 0;
+  long maxRssKiB = 0;
+  int status = -1;
+};
+
+// Runs argv in dir with extra environment; wall time and peak memory.
+Result runIn(const fs::path& dir, const std::vector<std::string>& argv, const std::vector<std::string>& env = {}) {
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (::chdir(dir.c_str()) != 0) _exit(127);
+    for (auto& e : env) ::putenv(const_cast<char*>(e.c_str()));
+    ::unsetenv("BRAKVEL9X_MACHINE");
+    if (!std::freopen("/dev/null", "w", stdout)) _exit(127);
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    _exit(127);
+  }
+  int st = 0;
+  struct rusage ru {};
+  ::wait4(pid, &st, 0, &ru);
+  Result r;
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  r.maxRssKiB = ru.ru_maxrss;
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+Result best(int rounds, const std::function<Result()>& f) {
+  Result b;
+  for (int i = 0; i < rounds; ++i) {
+    Result r = f();
+    if (r.status != 0) return r;
+    if (i == 0 || r.seconds < b.seconds) b = r;
+  }
+  return b;
+}
+
+void directive(const fs::path& file, const fs::path& set, const std::vector<std::string>& names,
+               const std::string& cabName) {
+  std::ofstream f(file, std::ios::binary | std::ios::trunc);
+  f << ".OPTION EXPLICIT\r\n.Set CompressionType=MSZip\r\n.Set MaxDiskSize=0\r\n"
+    << ".Set DiskDirectoryTemplate=" << file.parent_path().string() << "\r\n"
+    << ".Set CabinetNameTemplate=" << cabName << "\r\n";
+  for (auto& n : names) f << "\"" << (set / n).string() << "\"\r\n";
+}
+
+bool sameFile(const fs::path& a, const fs::path& b) {
+  std::ifstream x(a, std::ios::binary), y(b, std::ios::binary);
+  std::istreambuf_iterator<char> xe, ye;
+  return std::equal(std::istreambuf_iterator<char>(x), xe, std::istreambuf_iterator<char>(y), ye);
+}
+
+double mib(uintmax_t b) { return static_cast<double>(b) / (1024.0 * 1024.0); }
+
+int fail(const std::string& what) {
+  std::fprintf(stderr, "cab_bench: %s\n", what.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fs::path bin = argc > 1 ? fs::absolute(argv[1]) : fs::read_symlink("/proc/self/exe").parent_path();
+  fs::path work = fs::absolute(argc > 2 ? argv[2] : fs::temp_directory_path()) / ("cab-bench." + std::to_string(::getpid()));
+  const char* bigEnv = std::getenv("CAB_BENCH_BIG_MIB");
+  size_t bigMiB = argc > 3 ? std::stoul(argv[3]) : bigEnv ? std::stoul(bigEnv) : 1024;
+  std::string makecab = (bin / "makecab").string(), pux = (bin / "pux").string();
+  fs::create_directories(work / "set");
+  struct Cleanup {
+    fs::path p;
+    ~Cleanup() {
+      std::error_code ec;
+      fs::remove_all(p, ec);
+    }
+  } cleanup{work};
+
+  std::printf("cab_bench: %u cores, work folder %s\n", std::thread::hardware_concurrency(), work.c_str());
+  // 64 MiB shaped like a system-file set.
+  std::vector<std::pair<std::string, size_t>> set = {{"System.dat", 36u << 20}, {"User.dat", 14u << 20},
+                                                     {"Classes.dat", 14u << 20}, {"System.ini", 4096},
+                                                     {"Win.ini", 8192}};
+  std::vector<std::string> names;
+  uintmax_t total = 0;
+  unsigned seed = 1;
+  for (auto& [n, size] : set) {
+    size_t s = n.ends_with(".ini") ? size : size - (n == "System.dat" ? 12288 : 0);
+    writeSet(work / "set" / n, s, seed += 100);
+    names.push_back(n);
+    total += s;
+  }
+  std::printf("set: %.1f MiB in %zu files\n\n", mib(total), names.size());
+
+  directive(work / "ours.ddf", work / "set", names, "ours.cab");
+  Result ours = best(3, [&] { return runIn(work, {makecab, "/f", (work / "ours.ddf").string()}); });
+  if (ours.status != 0) return fail("makecab failed");
+  uintmax_t oursSize = fs::file_size(work / "ours.cab");
+  directive(work / "one.ddf", work / "set", names, "one.cab");
+  Result one = best(1, [&] {
+    return runIn(work, {makecab, "/f", (work / "one.ddf").string()}, {"BRAKVEL9X_CAB_THREADS=1"});
+  });
+  bool identical = sameFile(work / "ours.cab", work / "one.cab");
+
+  std::vector<std::string> gcab = {"gcab", "-c", "-z", (work / "gcab.cab").string()};
+  gcab.insert(gcab.end(), names.begin(), names.end());
+  Result theirs = best(3, [&] {
+    fs::remove(work / "gcab.cab");
+    return runIn(work / "set", gcab);
+  });
+  if (theirs.status != 0) return fail("gcab -c -z failed (is gcab installed?)");
+  uintmax_t theirSize = fs::file_size(work / "gcab.cab");
+
+  std::printf("maker (all cores)  %7.3f s  %7.1f MiB/s  %11ju bytes\n", ours.seconds, mib(total) / ours.seconds, oursSize);
+  std::printf("maker (one core)   %7.3f s  %7.1f MiB/s  byte-identical: %s\n", one.seconds, mib(total) / one.seconds,
+              identical ? "yes" : "NO");
+  std::printf("gcab -c -z         %7.3f s  %7.1f MiB/s  %11ju bytes\n", theirs.seconds, mib(total) / theirs.seconds,
+              theirSize);
+  std::printf("  throughput maker/gcab %.2fx (goal >= 1.7x), size maker/gcab %.3f (goal <= 1)\n\n",
+              theirs.seconds / ours.seconds, static_cast<double>(oursSize) / static_cast<double>(theirSize));
+
+  fs::create_directories(work / "x1");
+  fs::create_directories(work / "x2");
+  Result px = best(3, [&] {
+    return runIn(work, {pux, (work / "ours.cab").string(), "/Y", "/E", "/L", (work / "x1").string()});
+  });
+  Result cx = best(3, [&] {
+    return runIn(work, {"cabextract", "-q", "-d", (work / "x2").string(), (work / "ours.cab").string()});
+  });
+  if (px.status != 0) return fail("pux failed");
+  if (cx.status != 0) return fail("cabextract failed (is it installed?)");
+  for (auto& n : names)
+    if (!sameFile(work / "x1" / n, work / "set" / n)) return fail("pux gave back different bytes for " + n);
+  std::printf("pux                %7.3f s  %7.1f MiB/s\n", px.seconds, mib(total) / px.seconds);
+  std::printf("cabextract         %7.3f s  %7.1f MiB/s\n", cx.seconds, mib(total) / cx.seconds);
+  std::printf("  time pux/cabextract %.2f (goal <= 1)\n\n", px.seconds / cx.seconds);
+  fs::remove_all(work / "x1");
+  fs::remove_all(work / "x2");
+  fs::remove(work / "gcab.cab");
+  fs::remove(work / "one.cab");
+
+  // Peak memory on a large input.
+  fs::create_directories(work / "big");
+  writeSet(work / "big" / "System.dat", bigMiB << 20, 7777);
+  directive(work / "big.ddf", work / "big", {"System.dat"}, "big.cab");
+  Result bm = runIn(work, {makecab, "/f", (work / "big.ddf").string()});
+  if (bm.status != 0) return fail("makecab failed on the large input");
+  fs::remove(work / "big" / "System.dat");
+  fs::create_directories(work / "bigx");
+  Result bp = runIn(work, {pux, (work / "big.cab").string(), "/Y", "/E", "/L", (work / "bigx").string()});
+  if (bp.status != 0) return fail("pux failed on the large input");
+  std::printf("%zu MiB input: makecab %.2f s, peak %.1f MiB; pux %.2f s, peak %.1f MiB (goal <= 32 MiB)\n", bigMiB,
+              bm.seconds, bm.maxRssKiB / 1024.0, bp.seconds, bp.maxRssKiB / 1024.0);
+  return 0;
+}

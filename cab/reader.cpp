@@ -41,6 +41,38 @@ struct Reader::Impl {
   std::vector<mscabd_file*> files;
   std::vector<Member> members;
 
+
+  // (Re)creates the decompressor and reads the headers; libmspack's state
+  // after a failed extraction is not to be trusted, so a failure drops it.
+  int load() {
+    if (decomp) {
+      if (cabinet) decomp->close(decomp, cabinet);
+      mspack_destroy_cab_decompressor(decomp);
+      cabinet = nullptr;
+    }
+    files.clear();
+    decomp = mspack_create_cab_decompressor(&system.sys);
+    if (!decomp) return MSPACK_ERR_NOMEMORY;
+    decomp->set_param(decomp, MSCABD_PARAM_DECOMPBUF, 65536);
+    cabinet = decomp->open(decomp, const_cast<char*>(kCabinetName));
+    int err = cabinet ? MSPACK_ERR_OK : decomp->last_error(decomp);
+    if (err == MSPACK_ERR_SIGNATURE || err == MSPACK_ERR_DATAFORMAT) {
+      // A cabinet may sit inside another file (a self-extractor, junk before
+      // it, or a false signature first): take the first one that parses.
+      cabinet = decomp->search(decomp, const_cast<char*>(kCabinetName));
+      if (cabinet && cabinet->files) {
+        err = MSPACK_ERR_OK;
+      } else if (cabinet) {
+        decomp->close(decomp, cabinet);
+        cabinet = nullptr;
+      }
+    }
+    if (cabinet)
+      for (mscabd_file* f = cabinet->files; f; f = f->next) files.push_back(f);
+    return err;
+  }
+  bool stale = false;  // an extraction failed: load() before the next
+
   static Impl* of(mspack_system* s) { return reinterpret_cast<System*>(s)->owner; }
   static Impl* of(mspack_file* f);
 
@@ -77,13 +109,14 @@ mspack_file* sysOpen(mspack_system* self, const char* filename, int mode) {
 
 void sysClose(mspack_file* f) {
   auto* rec = reinterpret_cast<FileRec*>(f);
+  if (!rec) return;
   if (rec->owner->outHandle == &rec->h) rec->owner->outHandle = nullptr;
   delete rec;
 }
 
 int sysRead(mspack_file* f, void* buf, int bytes) {
   auto* rec = reinterpret_cast<FileRec*>(f);
-  if (!rec->h.in || bytes < 0) return -1;
+  if (!rec || !rec->h.in || bytes < 0) return -1;
   try {
     rec->h.in->seek(rec->h.pos);
     size_t n = rec->h.in->read(buf, static_cast<size_t>(bytes));
@@ -97,7 +130,7 @@ int sysRead(mspack_file* f, void* buf, int bytes) {
 
 int sysWrite(mspack_file* f, void* buf, int bytes) {
   auto* rec = reinterpret_cast<FileRec*>(f);
-  if (!rec->h.out || bytes < 0) return -1;
+  if (!rec || !rec->h.out || bytes < 0) return -1;
   try {
     rec->h.out->write(buf, static_cast<size_t>(bytes));
     rec->h.written += static_cast<uint64_t>(bytes);
@@ -110,7 +143,7 @@ int sysWrite(mspack_file* f, void* buf, int bytes) {
 
 int sysSeek(mspack_file* f, off_t offset, int mode) {
   auto* rec = reinterpret_cast<FileRec*>(f);
-  if (!rec->h.in) return -1;
+  if (!rec || !rec->h.in) return -1;
   int64_t base = 0;
   switch (mode) {
     case MSPACK_SYS_SEEK_START: base = 0; break;
@@ -126,6 +159,7 @@ int sysSeek(mspack_file* f, off_t offset, int mode) {
 
 off_t sysTell(mspack_file* f) {
   auto* rec = reinterpret_cast<FileRec*>(f);
+  if (!rec) return -1;
   return rec->h.in ? static_cast<off_t>(rec->h.pos) : static_cast<off_t>(rec->h.written);
 }
 
@@ -193,22 +227,7 @@ Reader::Reader(std::unique_ptr<InStream> in, std::string label) : impl_(std::mak
   s.copy = sysCopy;
   s.null_ptr = nullptr;
 
-  m.decomp = mspack_create_cab_decompressor(&s);
-  if (!m.decomp) throw CabError("cannot read " + m.label + ": out of memory");
-  m.decomp->set_param(m.decomp, MSCABD_PARAM_DECOMPBUF, 65536);
-  m.cabinet = m.decomp->open(m.decomp, const_cast<char*>(kCabinetName));
-  int err = m.cabinet ? MSPACK_ERR_OK : m.decomp->last_error(m.decomp);
-  if (err == MSPACK_ERR_SIGNATURE || err == MSPACK_ERR_DATAFORMAT) {
-    // A cabinet may sit inside another file (a self-extractor, junk before
-    // it, or a false signature first): take the first one that parses.
-    m.cabinet = m.decomp->search(m.decomp, const_cast<char*>(kCabinetName));
-    if (m.cabinet && m.cabinet->files) {
-      err = MSPACK_ERR_OK;
-    } else if (m.cabinet) {
-      m.decomp->close(m.decomp, m.cabinet);
-      m.cabinet = nullptr;
-    }
-  }
+  int err = m.load();
   if (!m.cabinet) {
     if (err == MSPACK_ERR_READ && m.ioError.empty()) {
       char sig[4] = {};
@@ -240,7 +259,6 @@ Reader::Reader(std::unique_ptr<InStream> in, std::string label) : impl_(std::mak
     mem.attributes = static_cast<uint8_t>(f->attribs & (MSCAB_ATTRIB_RDONLY | MSCAB_ATTRIB_HIDDEN |
                                                          MSCAB_ATTRIB_SYSTEM | MSCAB_ATTRIB_ARCH));
     mem.method = f->folder ? methodName(f->folder->comp_type) : "unknown";
-    m.files.push_back(f);
     m.members.push_back(std::move(mem));
   }
   if (m.members.empty()) throw CabError(m.label + " holds no files");
@@ -260,6 +278,11 @@ std::optional<size_t> Reader::find(std::string_view name) const {
 void Reader::extract(size_t index, OutStream& out) {
   Impl& m = *impl_;
   if (index >= m.files.size()) throw CabError(m.label + ": no member number " + std::to_string(index));
+  if (m.stale) {
+    m.stale = false;
+    if (m.load() != MSPACK_ERR_OK || m.files.size() != m.members.size())
+      throw CabError(m.label + " cannot be read again");
+  }
   m.out = &out;
   m.ioError.clear();
   uint64_t before = out.written();
@@ -267,12 +290,15 @@ void Reader::extract(size_t index, OutStream& out) {
   m.out = nullptr;
   const std::string& name = m.members[index].name;
   if (err != MSPACK_ERR_OK) {
+    m.stale = true;
     std::string msg = m.label + " " + describe(err) + "; " + name + " cannot be extracted";
     if (!m.ioError.empty()) msg = m.ioError;
     throw CabError(msg);
   }
-  if (out.written() - before != m.members[index].size)
+  if (out.written() - before != m.members[index].size) {
+    m.stale = true;
     throw CabError(m.label + " is damaged; " + name + " comes out with the wrong length");
+  }
 }
 
 }  // namespace cab

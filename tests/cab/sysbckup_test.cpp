@@ -75,3 +75,22 @@ TEST(WindowsBackups, ThreeCabinetsOfOlderStatesOneWithoutUserDat) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WindowsBackups, NewMachineHasThemAndPuxListsThem) {
+  TempDir tmp;
+  fs::path dir = tmp / "machine";
+  Ran init = run(quote(MACHINE_EXE) + " init " + quote(dir.string()));
+  ASSERT_EQ(init.status, 0) << init.output;
+  for (int n = 0; n < 3; ++n) {
+    std::string cabinet = "C:\\WINDOWS\\SYSBCKUP\\RB00" + std::to_string(n) + ".CAB";
+    Ran list = run("BRAKVEL9X_MACHINE=" + quote(dir.string()) + " " + quote(PUX_EXE) + " /D " + quote(cabinet));
+    ASSERT_EQ(list.status, 0) << list.output;
+    for (const char* member : {"System.dat", "System.ini", "Win.ini"})
+      EXPECT_NE(list.output.find(member), std::string::npos) << cabinet << "\n" << list.output;
+    EXPECT_EQ(list.output.find("User.dat") != std::string::npos, n != 1) << list.output;
+  }
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include "platform/machine.h"
 #include "platform/text.h"
 #include "tools/machine/DemoRegistry.h"
+#include "tools/sysbckup/sysbckup.h"
 
 namespace machine_tool {
 
@@ -154,6 +155,7 @@ void initMachine(const fs::path& dir, bool me) {
     std::string path = winJoin("C:\\WINDOWS", hive);
     if (fileExists(m, path)) setAttributes(m, path, kReadOnly | kHidden | kSystem);
   }
+  sysbckup::writeWindowsBackups(m);  // after the hives and .ini files they copy
   nameEverything(dir);
 }
 

@@ -4,8 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "TestMachine.h"
 #include "app/frmGlavni.h"
+#include "platform/files.h"
 
 using testing::ElementsAre;
 
@@ -195,3 +198,46 @@ TEST_F(Watchers, ClosingTheMainWindowStopsEveryTimer) {
 }
 
 }  // namespace
+
+#if defined(BRAKVEL9X_COMMAND_EXE) && defined(BRAKVEL9X_PUX_EXE)
+namespace {
+
+// Real jobs: a batch file run by the machine's command interpreter, as the
+// archiver's kvt.bat is, ending well or with the extractor's failure.
+class RealJobs : public Watchers {
+ protected:
+  void SetUp() override {
+    Watchers::SetUp();
+    link(BRAKVEL9X_COMMAND_EXE, "C:\\WINDOWS\\COMMAND.COM");
+    link(BRAKVEL9X_PUX_EXE, "C:\\Program Files\\Brakvel 9x\\util\\pux.exe");
+  }
+  void link(const char* built, const char* winPath) {
+    std::filesystem::create_symlink(built, t.machine->toHost(winPath));
+  }
+  std::string runBatch(const std::string& body) {
+    const std::string bat = "C:\\Program Files\\Brakvel 9x\\util\\kvt.bat";
+    platform::writeFile(*t.machine, bat, "@Echo Off\r\n" + body);
+    // The title comes from the name as written: "Finished - kvt".
+    platform::JobId job = t.program->shell(t.machine->shortPath(platform::winDirName(bat)) + "\\kvt.bat",
+                                           platform::WindowStyle::Hide);
+    main->watchMakeCab.start(job);
+    EXPECT_TRUE(t.clock.advanceUntil([&] { return !main->watchMakeCab.polling(); }, 120000));
+    auto messages = t.linesStartingWith("message: ");
+    return messages.empty() ? std::string() : messages.back();
+  }
+};
+
+TEST_F(RealJobs, ABatchThatEndsWellIsASuccess) {
+  EXPECT_EQ(runBatch("REM nothing to do\r\n"), "message: Brakvel 9x | information | Backup archive successfully created .");
+  EXPECT_TRUE(t.windows.all().empty());
+}
+
+TEST_F(RealJobs, AFailingToolIsNamedWithItsExitStatus) {
+  std::string message = runBatch("C:\\PROGRA~1\\BRAKVE~1\\UTIL\\PUX.EXE /E C:\\NOSUCH.KVT\r\n");
+  EXPECT_EQ(message.rfind("message: Brakvel 9x | exclamation | Makecab.exe failed with exit status ", 0), 0u)
+      << message;
+  EXPECT_EQ(message.find("exit status 0 "), std::string::npos);
+}
+
+}  // namespace
+#endif

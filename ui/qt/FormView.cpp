@@ -204,8 +204,8 @@ void FormView::build() {
         "QMenu::item:selected { background: rgb(222,198,173); border: 1px solid rgb(64,0,0); }"
         "QMenu::item:disabled { color: gray; }"
         "QMenu::separator { height: 1px; background: rgb(128,64,64); margin: 3px 4px; }"
-        "QMenu::indicator:checked { background: rgb(222,198,173); border: 1px solid rgb(64,0,0); "
-        "width: 14px; height: 14px; image: none; }");
+        // Check marks are drawn as the items' pictures, in the menu's colours.
+        "QMenu::indicator { width: 0px; height: 0px; }");
     buildMenu();
   }
 }
@@ -500,7 +500,10 @@ void FormView::refreshMenu() {
     QAction* a = menuActions_[i];
     if (!a) continue;
     const app::MenuItem& item = m->items()[i];
-    if (a->isCheckable()) a->setChecked(item.checked != 0);
+    if (a->isCheckable()) {
+      a->setChecked(item.checked != 0);
+      a->setIcon(QIcon(picture(item.checked ? "check_on" : "check_off", QSize(16, 16))));
+    }
     a->setEnabled(item.enabled);
     a->setVisible(item.visible);
   }

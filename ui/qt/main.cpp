@@ -66,6 +66,17 @@ int main(int argc, char** argv) {
   qtui::QtLoop loop;
   qtui::QtDesktop desktop;
   platform::TaskRegistration task(*machine, app::kAppTitle);
+  // Help opens in the machine's help viewer, as WinHelp would.
+  desktop.helpViewer = [&](const std::string& file, int context) {
+    std::string viewer = machine->env("WinDir").value_or("C:\\WINDOWS") + "\\WINHLP32.EXE";
+    std::string cmd = "\"" + viewer + "\" " + (context > 0 ? "-n " + std::to_string(context) + " " : "") +
+                      "\"" + file + "\"";
+    try {
+      launcher.start(cmd, platform::WindowStyle::NormalFocus);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "brakvel9x: the help viewer could not be started: %s\n", e.what());
+    }
+  };
 
   int status = 0;
   {

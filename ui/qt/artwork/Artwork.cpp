@@ -415,6 +415,22 @@ QImage listIcon(int index) {
   return img;
 }
 
+// The menu's check box: dark red on the highlight colour.
+QImage checkBox(bool checked) {
+  QImage img = blank(16, 16);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  const QColor mark(64, 0, 0);
+  p.setPen(QPen(mark, 1));
+  p.setBrush(kBeige);
+  p.drawRect(QRectF(1.5, 1.5, 12, 12));
+  if (checked) {
+    p.setPen(QPen(mark, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(QPolygonF() << QPointF(4.5, 7.5) << QPointF(6.5, 10.5) << QPointF(11, 4.5));
+  }
+  return img;
+}
+
 QStringList screens() { return {"backup", "winbackup", "restore", "rescue", "reinstall", "spyware", "undo"}; }
 
 }  // namespace
@@ -424,7 +440,7 @@ QStringList names() {
   for (const QString& s : screens()) out << "banner_" + s << "icon_" + s << "tlb_" + s;
   out << "vantrel" << "intro" << "tips" << "sysarchive";
   for (int i = 1; i <= 8; ++i) out << QString("menu%1").arg(i);
-  out << "list1" << "list2";
+  out << "list1" << "list2" << "check_on" << "check_off";
   return out;
 }
 
@@ -454,6 +470,7 @@ QImage draw(const QString& name, QSize size) {
   }
   if (name.startsWith("menu")) return menuIcon(name.mid(4).toInt());
   if (name.startsWith("list")) return listIcon(name.mid(4).toInt());
+  if (name == "check_on" || name == "check_off") return checkBox(name == "check_on");
   return {};
 }
 

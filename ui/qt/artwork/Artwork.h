@@ -11,7 +11,8 @@ namespace art {
 
 // Every picture by name: banner_<screen>, icon_<screen>, tlb_<screen>
 // (screens: backup winbackup restore rescue reinstall spyware undo),
-// vantrel, intro, tips, sysarchive, menu1..menu8, list1, list2.
+// vantrel, intro, tips, sysarchive, menu1..menu8, list1, list2, and the
+// menu's check box check_on, check_off.
 QStringList names();
 // The picture at its own size, or at size when given. A null image for an
 // unknown name.

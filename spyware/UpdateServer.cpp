@@ -15,7 +15,9 @@ std::string updateServer(const platform::Machine& m) {
 UpdateResult updateDefinitions(const platform::Machine& m, std::string_view programFolder,
                                const std::function<void(const DefinitionDownload&)>& progress) {
   const std::string util = platform::winJoin(programFolder, "util");
-  return updateDefinitions(updateServer(m), m.toHost(util), progress);
+  // machine.ini as it is now, not as it was when the program started.
+  const auto current = platform::Machine::open(m.root());
+  return updateDefinitions(updateServer(current), m.toHost(util), progress);
 }
 
 }  // namespace spyware

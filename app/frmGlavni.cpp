@@ -279,6 +279,9 @@ void frmGlavni::bindHandlers() {
   // disks/ binds its handlers here.
 
   // spyware/ binds its handlers here.
+  cmdBlockSpy->Click = [this] { cmdBlockSpy_Click(); };
+  cmdUndoSpy->Click = [this] { cmdUndoSpy_Click(); };
+  cmdInternetUpdate->Click = [this] { cmdInternetUpdate_Click(); };
 
   // shell/ binds its handlers here.
 }
@@ -316,15 +319,15 @@ void frmGlavni::Form_Load() {
   }
   HasClassesDat = FileExists(ctx.machine, winDir + "\\Classes.dat");
   BuildMenu();
-  // The archive file type is registered here when needed (FileAssociate).
+  FileAssociate();
   // The Windows-backup list is filled here from WinDir\Sysbckup (FillWindowsBackupList).
   // The Restore and Rescue-disk lists are filled here from the archive folder (FillArchiveList).
-  // The spyware list is filled here (FillSpywareList).
+  FillSpywareList();
   toolbar[0]->setBackColor(kHighlight);
   toolbar[0]->setCaptionBackColor(kHighlight);
   panels[0]->bringToFront();
   current_ = Screen::Backup;
-  // The connection object is created here.
+  createConnection();
 }
 
 void frmGlavni::closeMain() { program().unload(*this); }
@@ -332,7 +335,7 @@ void frmGlavni::closeMain() { program().unload(*this); }
 void frmGlavni::Form_QueryUnload(int& cancel, int unloadMode) {
   (void)cancel;
   (void)unloadMode;
-  // The connection object is dropped here.
+  dropConnection();
 }
 
 void frmGlavni::Form_Unload(int& cancel) {

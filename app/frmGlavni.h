@@ -14,6 +14,8 @@
 #include "app/watcher.h"
 #include "platform/timer.h"
 
+#include "spyware/I_INTConnection.h"
+
 namespace app {
 
 enum class Screen : int { Backup = 0, WinBackup, Restore, RescueDisk, ReinstallDisk, Spyware, Undo };
@@ -124,8 +126,20 @@ class frmGlavni : public Form {
   // disks/ declares its members here.
 
   // spyware/ declares its members here.
+  void FillSpywareList();
+  void cmdBlockSpy_Click();
+  void cmdUndoSpy_Click();
+  void cmdInternetUpdate_Click();
+  void importSpywareScript(const char* encName, const char* regName, const char* statusPrefix,
+                           const char* successText);
+  void createConnection();
+  void dropConnection();
+  // The connection object, from the end of the opening until the closing.
+  std::unique_ptr<spyware::InternetProvider> internet;
+  std::unique_ptr<spyware::I_INTConnection> connection;
 
   // shell/ declares its members here.
+  void FileAssociate();
 
  private:
   void buildControls();

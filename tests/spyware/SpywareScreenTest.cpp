@@ -16,7 +16,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "spyware/FileConverter.h"
-#include "tests/app/TestMachine.h"
+#include "TestMachine.h"
 
 namespace fs = std::filesystem;
 using namespace platform::reg;

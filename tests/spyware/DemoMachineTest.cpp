@@ -99,9 +99,9 @@ TEST_F(DemoMachine, BlockThenUnblockLeavesTheRegistryAsItWas) {
             std::string::npos)
       << r.output;
   const Dump blocked = dumpRegistry(dir_);
-  std::ifstream script(BRAKVEL9X_DEFINITIONS "/antispy.reg", std::ios::binary);
+  std::ifstream antispy(BRAKVEL9X_DEFINITIONS "/antispy.reg", std::ios::binary);
   int keys = 0;
-  for (std::string line; std::getline(script, line);) {
+  for (std::string line; std::getline(antispy, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() < 3 || line.front() != '[') continue;
     std::string key = line.substr(1, line.size() - 2);

@@ -72,6 +72,10 @@ class DemoMachine : public ::testing::Test {
     const Ran init = run(std::string(BRAKVEL9X_MACHINE_TOOL) + " init '" + (dir_ / "m").string() + "'");
     ASSERT_EQ(init.status, 0) << init.output;
     dir_ /= "m";
+    // Straight to the main window.
+    const auto m = platform::Machine::open(dir_);
+    platform::SaveSetting(m, "Brakvel 9x", "Options", "Show Intro", "0");
+    platform::SaveSetting(m, "Brakvel 9x", "Options", "Show Tips at Startup", "0");
   }
   void TearDown() override {
     std::error_code ec;

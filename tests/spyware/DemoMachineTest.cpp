@@ -121,7 +121,17 @@ TEST_F(DemoMachine, BlockThenUnblockLeavesTheRegistryAsItWas) {
   EXPECT_NE(r.output.find("message: Brakvel 9x | information | Spyware protection successfully discarded ."),
             std::string::npos)
       << r.output;
-  EXPECT_TRUE(dumpRegistry(dir_) == before) << "the unblock must leave exactly the registry of before";
+  const Dump after = dumpRegistry(dir_);
+  std::string differences;
+  for (const auto& [key, values] : after) {
+    auto it = before.find(key);
+    if (it == before.end()) differences += "added " + key + "\n";
+    else if (it->second != values) differences += "changed " + key + "\n";
+  }
+  for (const auto& [key, values] : before) {
+    if (!after.count(key)) differences += "removed " + key + "\n";
+  }
+  EXPECT_EQ(differences, "") << "the unblock must leave exactly the registry of before";
 
   const auto m = platform::Machine::open(dir_);
   for (const char* plain : {"antispy.reg", "undospy.reg", "spylist.dec"}) {

@@ -76,6 +76,16 @@ class DemoMachine : public ::testing::Test {
     const auto m = platform::Machine::open(dir_);
     platform::SaveSetting(m, "Brakvel 9x", "Options", "Show Intro", "0");
     platform::SaveSetting(m, "Brakvel 9x", "Options", "Show Tips at Startup", "0");
+    // Keys every Windows 98 machine with Internet Explorer has; the block
+    // adds below them, the unblock removes only what it added.
+    Registry r(m);
+    for (auto [root, key] :
+         {std::pair{HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Internet Explorer\\ActiveX Compatibility"},
+          std::pair{HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains"}}) {
+      HKEY h = 0;
+      ASSERT_EQ(r.RegCreateKey(root, key, &h), ERROR_SUCCESS);
+      r.RegCloseKey(h);
+    }
   }
   void TearDown() override {
     std::error_code ec;

@@ -275,8 +275,10 @@ void frmGlavni::bindHandlers() {
   // backup/ binds its handlers here.
 
   // restore/ binds its handlers here.
+  bindRestore();
 
   // disks/ binds its handlers here.
+  bindDisks();
 
   // spyware/ binds its handlers here.
   cmdBlockSpy->Click = [this] { cmdBlockSpy_Click(); };

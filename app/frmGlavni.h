@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/form.h"
 #include "app/menu.h"
@@ -122,8 +123,38 @@ class frmGlavni : public Form {
   // backup/ (Parts of the backup subsystem) declares its members here.
 
   // restore/ declares its members here.
+  void lvwRestore_Click();
+  void lvwRescueDisk_Click();
+  void cmdPrepareRestore_Click();
+  void cmdPrepareDisk_Click();
+  void cmdRestore_Click();
+  void SmartNetButton2_Click();
+  void MakeWininit();
+  void UndoChange();
+  // What the running tmrExtract job is, and the folder it extracts into.
+  enum class ExtractJob { None, Inspect, PrepareRestore, PrepareDisk };
+  ExtractJob extractJob = ExtractJob::None;
+  std::string extractFolder;
+  // WinInit.ini was created by this program in this run: its "[Rename]"
+  // header is ours.
+  bool renameHeaderOurs = false;
+  // The lines this program may have staged, for the cancel choice.
+  std::vector<std::string> ownRenameLines() const;
+  void bindRestore();
+  void startExtract(ExtractJob job, const std::string& archive, const std::string& folder);
+  void extractFinished();
+  void showInfo(const std::string& infoFile);
+
 
   // disks/ declares its members here.
+  void cmdMakeDisk_Click();
+  void cmdMakeReinstallDisk_Click();
+  // Write A:\Autoexec.bat; platform::Error when it cannot be written.
+  void MakeAutoexecBat();
+  void MakeAutoexecBatReinstall();
+  void bindDisks();
+  void makeFloppy(bool rescue);
+  bool floppyWritten(Watcher& w);
 
   // spyware/ declares its members here.
   void FillSpywareList();

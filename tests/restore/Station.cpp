@@ -1,0 +1,153 @@
+#include "Station.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "cab/stream.h"
+#include "cab/writer.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace station {
+
+Ran run(const std::string& command) {
+  Ran r;
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  int st = ::pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  return r;
+}
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+Station::Station(bool me, const std::string& floppyIni) {
+  std::random_device rd;
+  dir = fs::temp_directory_path() / ("brakvel-restore-" + std::to_string(rd()) + std::to_string(rd()));
+  Ran r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : ""));
+  if (r.status != 0) throw std::runtime_error("brakvel9x-machine init failed: " + r.output);
+  if (!floppyIni.empty()) {
+    std::ifstream in(dir / "machine.ini", std::ios::binary);
+    std::string ini((std::istreambuf_iterator<char>(in)), {});
+    size_t at = ini.find("[Floppy]");
+    if (at == std::string::npos) {
+      ini += "[Floppy]\r\n" + floppyIni;
+    } else {
+      at = ini.find('\n', at) + 1;
+      ini.insert(at, floppyIni);
+    }
+    std::ofstream(dir / "machine.ini", std::ios::binary) << ini;
+  }
+  ::setenv("BRAKVEL9X_MACHINE", dir.c_str(), 1);
+  machine.emplace(platform::Machine::open(dir));
+  registry = std::make_unique<platform::reg::Registry>(*machine);
+  launcher = std::make_unique<platform::Launcher>(*machine, windows);
+  program = std::make_unique<app::Program>(
+      app::Context{*machine, *registry, windows, *launcher, clock, desktop, kProgram, "Brakvel 9x"});
+  platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Intro", "0");
+  platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Tips at Startup", "0");
+  program->start();
+  main = &program->form<app::frmGlavni>();
+  if (!main->loaded()) throw std::runtime_error("the main window did not open");
+}
+
+Station::~Station() {
+  program.reset();
+  launcher.reset();
+  registry.reset();
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(dir, ec);
+}
+
+std::string Station::read(const std::string& p) const { return platform::readFile(*machine, p); }
+void Station::write(const std::string& p, const std::string& bytes) const {
+  if (platform::fileExists(*machine, p)) platform::setAttributes(*machine, p, platform::kArchive);
+  platform::writeFile(*machine, p, bytes);
+}
+bool Station::exists(const std::string& p) const { return platform::fileExists(*machine, p); }
+void Station::remove(const std::string& p) const {
+  platform::setAttributes(*machine, p, platform::kArchive);
+  platform::deleteFile(*machine, p);
+}
+std::string Station::shortPath(const std::string& p) const { return machine->shortPath(p); }
+
+std::vector<std::string> Station::set() const {
+  std::vector<std::string> s;
+  if (exists(kWin + "\\Classes.dat")) s.push_back("Classes.dat");
+  for (const char* n : {"System.dat", "User.dat", "System.ini", "Win.ini"}) s.push_back(n);
+  return s;
+}
+
+std::string Station::makeArchive(const std::string& name, const std::string& info,
+                                 const std::map<std::string, std::string>& replace) const {
+  std::vector<cab::Source> sources;
+  auto add = [&](const std::string& member, std::string bytes) {
+    cab::Source s;
+    s.name = member;
+    s.label = member;
+    s.data = std::make_unique<cab::MemoryInStream>(std::move(bytes));
+    sources.push_back(std::move(s));
+  };
+  for (const std::string& n : set()) {
+    auto it = replace.find(n);
+    if (it == replace.end()) {
+      add(n, read(kWin + "\\" + n));
+    } else if (!it->second.empty()) {
+      add(n, it->second);
+    }
+  }
+  add("info.txt", info);
+  cab::MemoryOutStream out;
+  cab::write(sources, out, {});
+  std::string path = kProgram + "\\archive\\" + name + ".kvt";
+  platform::writeFile(*machine, path, out.bytes());
+  return path;
+}
+
+void Station::selectArchive(app::Control* list, const std::string& archive) {
+  list->clearRows();
+  list->addRow(app::ListRow{archive, platform::winBaseName(archive), "", 0});
+  list->userSelectRow(0);
+}
+
+bool Station::settle() {
+  return clock.advanceUntil([&] { return !main->anyWatcherPolling(); }, 120000);
+}
+
+void Station::restartOnModal() {
+  desktop.onModal = [this](app::Form& form) {
+    // The restart's finished window tells that Windows has started again.
+    for (int i = 0; i < 600; ++i) {
+      for (const auto& w : windows.all())
+        if (w.title == "Finished - RUNDLL32") {
+          form.Unload();
+          return;
+        }
+      ::usleep(50000);
+    }
+    form.Unload();
+  };
+}
+
+std::vector<std::string> Station::take(const std::string& prefix) {
+  std::vector<std::string> out;
+  for (size_t i = seen_; i < desktop.lines.size(); ++i)
+    if (desktop.lines[i].rfind(prefix, 0) == 0) out.push_back(desktop.lines[i]);
+  seen_ = desktop.lines.size();
+  return out;
+}
+
+}  // namespace station

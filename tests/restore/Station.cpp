@@ -3,7 +3,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <fstream>
+#include <deque>
 #include <random>
 #include <stdexcept>
 
@@ -37,20 +37,15 @@ Station::Station(bool me, const std::string& floppyIni) {
   dir = fs::temp_directory_path() / ("brakvel-restore-" + std::to_string(rd()) + std::to_string(rd()));
   Ran r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : ""));
   if (r.status != 0) throw std::runtime_error("brakvel9x-machine init failed: " + r.output);
-  if (!floppyIni.empty()) {
-    std::ifstream in(dir / "machine.ini", std::ios::binary);
-    std::string ini((std::istreambuf_iterator<char>(in)), {});
-    size_t at = ini.find("[Floppy]");
-    if (at == std::string::npos) {
-      ini += "[Floppy]\r\n" + floppyIni;
-    } else {
-      at = ini.find('\n', at) + 1;
-      ini.insert(at, floppyIni);
-    }
-    std::ofstream(dir / "machine.ini", std::ios::binary) << ini;
-  }
   ::setenv("BRAKVEL9X_MACHINE", dir.c_str(), 1);
   machine.emplace(platform::Machine::open(dir));
+  for (size_t at = 0; at < floppyIni.size();) {
+    size_t end = floppyIni.find("\r\n", at);
+    std::string line = floppyIni.substr(at, end - at);
+    at = end == std::string::npos ? floppyIni.size() : end + 2;
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) machine->setIni("Floppy", line.substr(0, eq), line.substr(eq + 1));
+  }
   registry = std::make_unique<platform::reg::Registry>(*machine);
   launcher = std::make_unique<platform::Launcher>(*machine, windows);
   program = std::make_unique<app::Program>(
@@ -94,11 +89,13 @@ std::vector<std::string> Station::set() const {
 std::string Station::makeArchive(const std::string& name, const std::string& info,
                                  const std::map<std::string, std::string>& replace) const {
   std::vector<cab::Source> sources;
+  std::deque<std::string> contents;  // the streams only look at them
   auto add = [&](const std::string& member, std::string bytes) {
     cab::Source s;
     s.name = member;
     s.label = member;
-    s.data = std::make_unique<cab::MemoryInStream>(std::move(bytes));
+    contents.push_back(std::move(bytes));
+    s.data = std::make_unique<cab::MemoryInStream>(contents.back());
     sources.push_back(std::move(s));
   };
   for (const std::string& n : set()) {

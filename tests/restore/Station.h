@@ -36,7 +36,7 @@ std::string quote(const std::string& s);
 class Station {
  public:
   // A Windows 98 machine, or ME (Classes.dat, C:\_restore) with me set.
-  // Extra lines go into machine.ini's [Floppy] section before it is opened.
+  // floppyIni: "Key=Value" lines (CR LF) for machine.ini's [Floppy] section.
   explicit Station(bool me = false, const std::string& floppyIni = {});
   ~Station();
 

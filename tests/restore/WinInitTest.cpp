@@ -26,8 +26,8 @@ TEST(RenameText, NewFileExistingFileAndTheCrLfRule) {
        "[Rename]\r\nNUL=C:\\X.TMP\r\n" + line + "\r\n"},
       {"another section last", std::string("[Rename]\r\n[Other]\r\nk=v\r\n"),
        "[Rename]\r\n[Other]\r\nk=v\r\n" + line + "\r\n"},
-      {"a NUL byte inside", std::string("[Rename]\r\nA=B\0junk\r\n", 19),
-       std::string("[Rename]\r\nA=B\0junk\r\n", 19) + line + "\r\n"},
+      {"a NUL byte inside", std::string("[Rename]\r\nA=B\0junk\r\n", 20),
+       std::string("[Rename]\r\nA=B\0junk\r\n", 20) + line + "\r\n"},
   };
   for (auto& c : cases) {
     EXPECT_EQ(app::appendRenameLine(c.before ? &*c.before : nullptr, line), c.after) << c.name;

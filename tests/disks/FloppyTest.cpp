@@ -1,13 +1,9 @@
 // The rescue and reinstall floppies: A:\Autoexec.bat byte for byte, the
 // disk archive extracted onto A:, and floppies that cannot be written.
-#include <deque>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "Station.h"
-#include "cab/stream.h"
-#include "cab/writer.h"
 #include "platform/files.h"
 #include "platform/text.h"
 
@@ -87,25 +83,6 @@ std::string expected(const char* const (&table)[N], bool flag, const std::string
   return text;
 }
 
-// A disk archive of our own when the build has not put one into util.
-void ensureDiskArchive(station::Station& s, const std::string& name) {
-  std::string path = kProgram + "\\util\\" + name;
-  if (s.exists(path)) return;
-  std::vector<cab::Source> sources;
-  std::deque<std::string> contents;  // the streams only look at them
-  for (const char* member : {"DOSRESET.COM", "README.TXT"}) {
-    cab::Source src;
-    src.name = member;
-    src.label = member;
-    contents.push_back(std::string("contents of ") + member);
-    src.data = std::make_unique<cab::MemoryInStream>(contents.back());
-    sources.push_back(std::move(src));
-  }
-  cab::MemoryOutStream out;
-  cab::write(sources, out, {});
-  platform::writeFile(*s.machine, path, out.bytes());
-}
-
 struct Disk {
   const char* name;
   bool rescue;
@@ -122,7 +99,7 @@ TEST(Floppies, BatchFilesLineForLineAndTheDiskArchiveOnA) {
     SCOPED_TRACE(d.name);
     station::Station s(d.me);
     const std::string archive = d.rescue ? "ad.kvt" : "ard.kvt";
-    ensureDiskArchive(s, archive);
+    s.ensureDiskArchive(archive);
     s.take("");
     if (d.rescue)
       s.main->cmdMakeDisk_Click();
@@ -163,7 +140,7 @@ TEST(Floppies, AFloppyThatCannotBeWrittenIsReportedAndNothingIsExtracted) {
       SCOPED_TRACE(std::string(c.name) + (rescue ? " rescue" : " reinstall"));
       station::Station s(false, c.floppyIni);
       if (c.removeDisk) std::filesystem::remove_all(s.dir / "drive_a");
-      ensureDiskArchive(s, rescue ? "ad.kvt" : "ard.kvt");
+      s.ensureDiskArchive(rescue ? "ad.kvt" : "ard.kvt");
       s.take("");
       if (rescue)
         s.main->cmdMakeDisk_Click();

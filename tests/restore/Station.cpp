@@ -114,6 +114,24 @@ std::string Station::makeArchive(const std::string& name, const std::string& inf
   return path;
 }
 
+void Station::ensureDiskArchive(const std::string& name) const {
+  std::string path = kProgram + "\\util\\" + name;
+  if (exists(path)) return;
+  std::vector<cab::Source> sources;
+  std::deque<std::string> contents;
+  for (const char* member : {"DOSRESET.COM", "README.TXT"}) {
+    cab::Source src;
+    src.name = member;
+    src.label = member;
+    contents.push_back(std::string("contents of ") + member);
+    src.data = std::make_unique<cab::MemoryInStream>(contents.back());
+    sources.push_back(std::move(src));
+  }
+  cab::MemoryOutStream out;
+  cab::write(sources, out, {});
+  platform::writeFile(*machine, path, out.bytes());
+}
+
 void Station::selectArchive(app::Control* list, const std::string& archive) {
   list->clearRows();
   list->addRow(app::ListRow{archive, platform::winBaseName(archive), "", 0});
@@ -130,6 +148,7 @@ void Station::restartOnModal() {
     for (int i = 0; i < 600; ++i) {
       for (const auto& w : windows.all())
         if (w.title == "Finished - RUNDLL32") {
+          windows.postClose(w.handle);
           form.Unload();
           return;
         }

@@ -64,6 +64,9 @@ class Station {
   // info.txt. Returns its Windows path.
   std::string makeArchive(const std::string& name, const std::string& info,
                           const std::map<std::string, std::string>& replace = {}) const;
+  // util\NAME (ad.kvt, ard.kvt) of our own when the build has not put the
+  // disk archive into the machine: DOSRESET.COM and README.TXT.
+  void ensureDiskArchive(const std::string& name) const;
   // The archive as a row of a list, selected and clicked.
   void selectArchive(app::Control* list, const std::string& archive);
   // Lets time pass until no watcher polls (the tools finish meanwhile).

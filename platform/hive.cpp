@@ -81,6 +81,26 @@ class BigBlocks : public std::pmr::memory_resource {
 // Below this, the ordinary heap is quicker than fresh pages.
 constexpr size_t kBigFrom = size_t{1} << 20;
 
+// The heap for a small hive, big blocks once it has grown.
+class GrowingBlocks : public std::pmr::memory_resource {
+  void* do_allocate(size_t bytes, size_t align) override {
+    return bytes >= kBigFrom ? bigBlocks()->allocate(bytes, align)
+                             : std::pmr::new_delete_resource()->allocate(bytes, align);
+  }
+  void do_deallocate(void* p, size_t bytes, size_t align) override {
+    if (bytes >= kBigFrom)
+      bigBlocks()->deallocate(p, bytes, align);
+    else
+      std::pmr::new_delete_resource()->deallocate(p, bytes, align);
+  }
+  bool do_is_equal(const memory_resource& o) const noexcept override { return this == &o; }
+};
+
+std::pmr::memory_resource* growingBlocks() {
+  static GrowingBlocks r;
+  return &r;
+}
+
 }  // namespace
 
 std::pmr::memory_resource* bigBlocks() {
@@ -95,10 +115,17 @@ TextBuffer::~TextBuffer() {
 void TextBuffer::reserve(size_t n) {
   if (n <= cap_) return;
   n = roundToHuge(n);
-  char* d = static_cast<char*>(bigBlocks()->allocate(n));
-  if (size_) std::memcpy(d, data_, size_);
-  if (data_) bigBlocks()->deallocate(data_, cap_);
-  data_ = d;
+  if (data_) {
+    // The kernel moves the pages; nothing is copied.
+    void* d = mremap(data_, roundToHuge(cap_), n, MREMAP_MAYMOVE);
+    if (d == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    madvise(d, n, MADV_HUGEPAGE);
+#endif
+    data_ = static_cast<char*>(d);
+  } else {
+    data_ = static_cast<char*>(bigBlocks()->allocate(n));
+  }
   cap_ = n;
 }
 
@@ -111,8 +138,7 @@ void TextBuffer::append(std::string_view s) {
 Hive::Hive(std::string_view topName, size_t sizeHint) {
   // A hive's tree takes about twice the room of its text.
   size_t initial = std::max<size_t>(sizeHint * 2, 16 << 10);
-  arena_ = std::make_unique<std::pmr::monotonic_buffer_resource>(
-      initial, initial >= kBigFrom ? bigBlocks() : std::pmr::new_delete_resource());
+  arena_ = std::make_unique<std::pmr::monotonic_buffer_resource>(initial, growingBlocks());
   char* name = static_cast<char*>(arena_->allocate(topName.size() ? topName.size() : 1, 1));
   std::memcpy(name, topName.data(), topName.size());
   void* k = arena_->allocate(sizeof(Key), alignof(Key));
@@ -208,6 +234,8 @@ void Key::setValue(std::string_view name, uint32_t type, std::string_view data) 
     w->data = copy(data);
     return;
   }
+  // The arena keeps what a vector outgrows: start with room for a few.
+  if (values_.empty()) values_.reserve(8);
   values_.push_back(Value{copy(name), type, copy(data)});
   if (index_ && !index_->values.empty()) index_->values.emplace(values_.back().name, values_.size() - 1);
 }
@@ -380,24 +408,34 @@ class Parser {
   }
 
   // Quoted text with the escapes \\ and \" (cursor on the opening quote).
-  std::string quoted(std::string_view t, size_t& i, std::string& out) {
-    out.clear();
+  // Text without escapes is handed on as it stands; otherwise it is
+  // unescaped into buf.
+  std::string quoted(std::string_view t, size_t& i, std::string& buf, std::string_view& out) {
     ++i;
+    const size_t begin = i;
+    while (i < t.size() && t[i] != '"' && t[i] != '\\') ++i;
+    if (i < t.size() && t[i] == '"') {
+      out = t.substr(begin, i - begin);
+      ++i;
+      return {};
+    }
+    buf.assign(t.data() + begin, i - begin);
     size_t runStart = i;
     while (i < t.size()) {
       char c = t[i];
       if (c == '"') {
-        out.append(t.data() + runStart, i - runStart);
+        buf.append(t.data() + runStart, i - runStart);
         ++i;
+        out = buf;
         return {};
       }
       if (c == '\\') {
-        out.append(t.data() + runStart, i - runStart);
+        buf.append(t.data() + runStart, i - runStart);
         if (i + 1 >= t.size()) return "bad escape: a backslash at the end of the line";
         char e = t[i + 1];
         if (e != '\\' && e != '"')
           return std::string("bad escape \\") + e + " (only \\\\ and \\\" are allowed)";
-        out += e;
+        buf += e;
         i += 2;
         runStart = i;
         continue;
@@ -411,11 +449,11 @@ class Parser {
     if (!haveKey_) return "value line before any key";
     if (keyRemoved_) return "value line under a key that is being deleted";
     size_t i = 0;
+    std::string_view name;
     if (t[0] == '@') {
-      name_.clear();
       i = 1;
     } else {
-      std::string err = quoted(t, i, name_);
+      std::string err = quoted(t, i, name_, name);
       if (!err.empty()) return err + " in the value name";
     }
     while (i < t.size() && isBlank(t[i])) ++i;
@@ -424,14 +462,16 @@ class Parser {
     while (i < t.size() && isBlank(t[i])) ++i;
     std::string_view d = trimRight(t.substr(i));
     if (d.empty()) return "missing value data after '='";
-    if (d == "-") return sink_.removeValue(lineNo_, name_);
+    if (d == "-") return sink_.removeValue(lineNo_, name);
     if (d[0] == '"') {
       size_t j = 0;
-      std::string err = quoted(d, j, data_);
+      std::string_view text;
+      std::string err = quoted(d, j, text_buf_, text);
       if (!err.empty()) return err;
       if (j != d.size()) return "text after the closing quote";
+      data_.assign(text);
       data_ += '\0';
-      return sink_.value(lineNo_, name_, 1, data_);
+      return sink_.value(lineNo_, name, 1, data_);
     }
     if (startsNoCase(d, "dword:")) {
       std::string_view digits = d.substr(6);
@@ -446,7 +486,7 @@ class Parser {
       if (!ok) return "dword value is not 8 hex digits: " + quoteForMessage(digits);
       data_.assign({static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
                     static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)});
-      return sink_.value(lineNo_, name_, 4, data_);
+      return sink_.value(lineNo_, name, 4, data_);
     }
     if (startsNoCase(d, "hex")) {
       uint32_t type = 3;
@@ -472,7 +512,7 @@ class Parser {
         if (!utf16ToAnsi(data_, ansi)) return "odd number of bytes in UTF-16 text";
         data_ = std::move(ansi);
       }
-      return sink_.value(firstLine, name_, type, data_);
+      return sink_.value(firstLine, name, type, data_);
     }
     return "unknown value type: " + quoteForMessage(d);
   }
@@ -484,6 +524,13 @@ class Parser {
     for (;;) {
       size_t i = 0;
       bool more = false;
+      // The usual "xx,xx,xx" without blanks, quickly; anything else below.
+      while (i + 2 <= d.size() && hx[static_cast<unsigned char>(d[i])] >= 0 &&
+             hx[static_cast<unsigned char>(d[i + 1])] >= 0 && (i + 2 == d.size() || d[i + 2] == ',')) {
+        data_ += static_cast<char>((hx[static_cast<unsigned char>(d[i])] << 4) |
+                                   hx[static_cast<unsigned char>(d[i + 1])]);
+        i += 3;
+      }
       while (i < d.size()) {
         char c = d[i];
         if (isBlank(c) || c == ',') {
@@ -523,6 +570,7 @@ class Parser {
   bool haveKey_ = false;
   bool keyRemoved_ = false;
   std::string name_;
+  std::string text_buf_;
   std::string data_;
 };
 
@@ -534,35 +582,32 @@ std::optional<TextError> parseText(std::string_view text, TextSink& sink, Dialec
 }
 
 // ---------------------------------------------------------------------------
-// Writing
+// Writing: straight into the buffer, room for the worst case made first.
 
 namespace {
 
-void put(std::string& o, std::string_view s) { o.append(s); }
-void put(std::string& o, char c) { o.push_back(c); }
-void put(TextBuffer& o, std::string_view s) { o.append(s); }
-void put(TextBuffer& o, char c) { o.push(c); }
+char* putText(char* p, std::string_view s) {
+  std::memcpy(p, s.data(), s.size());
+  return p + s.size();
+}
 
-template <class Out>
-void putEscaped(Out& out, std::string_view s) {
-  size_t run = 0;
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' || s[i] == '"') {
-      put(out, s.substr(run, i - run));
-      put(out, '\\');
-      run = i;
-    }
+char* putEscaped(char* p, std::string_view s) {
+  for (char c : s) {
+    if (c == '\\' || c == '"') *p++ = '\\';
+    *p++ = c;
   }
-  put(out, s.substr(run));
+  return p;
 }
 
 // A REG_SZ that reads back the same from "..." form: one terminating NUL,
 // no other NUL, no line break.
 bool plainString(const Value& v) {
   if (v.type != 1 || v.data.empty() || v.data.back() != '\0') return false;
-  std::string_view body = v.data.substr(0, v.data.size() - 1);
-  for (char c : body)
-    if (c == '\0' || c == '\r' || c == '\n') return false;
+  const size_t n = v.data.size() - 1;
+  for (size_t i = 0; i < n; ++i) {
+    char c = v.data[i];
+    if (static_cast<unsigned char>(c) <= '\r' && (c == '\0' || c == '\n' || c == '\r')) return false;
+  }
   return true;
 }
 
@@ -571,79 +616,77 @@ constexpr size_t kHexLineWidth = 76;
 
 }  // namespace
 
-template <class Out>
-void writeValue(Out& out, const Value& v) {
-  size_t lineStart = out.size();
+void writeValue(TextBuffer& out, const Value& v) {
+  const size_t n = v.data.size();
+  char* const start = out.tail(2 * v.name.size() + 3 * n + (n / 20 + 1) * 6 + 40);
+  char* p = start;
   if (v.name.empty()) {
-    put(out, '@');
+    *p++ = '@';
   } else {
-    put(out, '"');
-    putEscaped(out, v.name);
-    put(out, '"');
+    *p++ = '"';
+    p = putEscaped(p, v.name);
+    *p++ = '"';
   }
-  put(out, '=');
+  *p++ = '=';
   if (plainString(v)) {
-    put(out, '"');
-    putEscaped(out, v.data.substr(0, v.data.size() - 1));
-    put(out, "\"\r\n");
+    *p++ = '"';
+    p = putEscaped(p, v.data.substr(0, n - 1));
+    p = putText(p, "\"\r\n");
+    out.advance(static_cast<size_t>(p - start));
     return;
   }
-  if (v.type == 4 && v.data.size() == 4) {
+  if (v.type == 4 && n == 4) {
     uint32_t d = 0;
     for (int i = 3; i >= 0; --i) d = (d << 8) | static_cast<unsigned char>(v.data[static_cast<size_t>(i)]);
-    char buf[16] = "dword:";
-    for (int k = 0; k < 8; ++k) buf[6 + k] = kHexDigits[(d >> (28 - 4 * k)) & 0xF];
-    put(out, std::string_view(buf, 14));
-    put(out, "\r\n");
+    p = putText(p, "dword:");
+    for (int k = 0; k < 8; ++k) *p++ = kHexDigits[(d >> (28 - 4 * k)) & 0xF];
+    p = putText(p, "\r\n");
+    out.advance(static_cast<size_t>(p - start));
     return;
   }
   if (v.type == 3) {
-    put(out, "hex:");
+    p = putText(p, "hex:");
   } else {
-    put(out, "hex(");
+    p = putText(p, "hex(");
     bool started = false;
     for (int s = 28; s >= 0; s -= 4) {
-      unsigned n = (v.type >> s) & 0xF;
-      if (n || started || s == 0) {
-        put(out, kHexDigits[n]);
+      unsigned digit = (v.type >> s) & 0xF;
+      if (digit || started || s == 0) {
+        *p++ = kHexDigits[digit];
         started = true;
       }
     }
-    put(out, "):");
+    p = putText(p, "):");
   }
-  size_t col = out.size() - lineStart;
-  const size_t n = v.data.size();
-  char buf[3];
+  size_t col = static_cast<size_t>(p - start);
+  const auto* b = reinterpret_cast<const unsigned char*>(v.data.data());
   for (size_t i = 0; i < n; ++i) {
-    unsigned char b = static_cast<unsigned char>(v.data[i]);
-    buf[0] = kHexDigits[b >> 4];
-    buf[1] = kHexDigits[b & 0xF];
-    if (i + 1 == n) {
-      put(out, std::string_view(buf, 2));
-      break;
-    }
-    buf[2] = ',';
-    put(out, std::string_view(buf, 3));
+    *p++ = kHexDigits[b[i] >> 4];
+    *p++ = kHexDigits[b[i] & 0xF];
+    if (i + 1 == n) break;
+    *p++ = ',';
     col += 3;
     if (col >= kHexLineWidth) {
-      put(out, "\\\r\n  ");
+      p = putText(p, "\\\r\n  ");
       col = 2;
     }
   }
-  put(out, "\r\n");
+  p = putText(p, "\r\n");
+  out.advance(static_cast<size_t>(p - start));
 }
 
-template <class Out>
-void writeKey(Out& out, std::string_view path, const Key& key) {
-  put(out, '[');
-  put(out, path);
-  put(out, "]\r\n");
+void writeKey(TextBuffer& out, std::string_view path, const Key& key) {
+  char* start = out.tail(path.size() + 8);
+  char* p = start;
+  *p++ = '[';
+  p = putText(p, path);
+  p = putText(p, "]\r\n");
+  out.advance(static_cast<size_t>(p - start));
   for (size_t i = 0; i < key.valueCount(); ++i) writeValue(out, key.value(i));
-  put(out, "\r\n");
+  out.append("\r\n");
 }
 
-template <class Out>
-void writeTree(Out& out, std::string& path, const Key& key, bool withSelf) {
+void writeTree(TextBuffer& out, std::string& path, const Key& key, bool withSelf) {
   if (withSelf || key.valueCount() > 0) writeKey(out, path, key);
   for (size_t i = 0; i < key.childCount(); ++i) {
     const Key& c = key.child(i);
@@ -655,27 +698,17 @@ void writeTree(Out& out, std::string& path, const Key& key, bool withSelf) {
   }
 }
 
-template void writeValue(std::string&, const Value&);
-template void writeValue(TextBuffer&, const Value&);
-template void writeKey(std::string&, std::string_view, const Key&);
-template void writeKey(TextBuffer&, std::string_view, const Key&);
-template void writeTree(std::string&, std::string&, const Key&, bool);
-template void writeTree(TextBuffer&, std::string&, const Key&, bool);
-
 void hiveText(TextBuffer& out, const Key& top) {
-  put(out, kRegedit4Header);
-  put(out, "\r\n\r\n");
+  out.append(kRegedit4Header);
+  out.append("\r\n\r\n");
   std::string path(top.name());
   writeTree(out, path, top, false);
 }
 
 std::string hiveText(const Key& top) {
-  std::string out;
-  put(out, kRegedit4Header);
-  put(out, "\r\n\r\n");
-  std::string path(top.name());
-  writeTree(out, path, top, false);
-  return out;
+  TextBuffer out;
+  hiveText(out, top);
+  return std::string(out.view());
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 // A hive's keys and values live in one arena that is dropped as a whole: a
 // hive is loaded far more often than it is edited, and a loaded hive is
 // thrown away whenever another process has changed its file.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -35,11 +36,12 @@ class TextBuffer {
   TextBuffer& operator=(const TextBuffer&) = delete;
   void reserve(size_t n);
   void append(std::string_view s);
-  void push(char c) {
-    if (size_ == cap_) reserve(cap_ ? cap_ * 2 : 4096);
-    data_[size_++] = c;
+  // Room for n more bytes at the end; advance() then counts what was written.
+  char* tail(size_t n) {
+    if (size_ + n > cap_) reserve(std::max(cap_ * 2, size_ + n));
+    return data_ + size_;
   }
-  void resize(size_t n) { size_ = n; }
+  void advance(size_t n) { size_ += n; }
   size_t size() const { return size_; }
   std::string_view view() const { return {data_, size_}; }
 
@@ -152,16 +154,13 @@ class TextSink {
 std::optional<TextError> parseText(std::string_view text, TextSink& sink,
                                    Dialect* dialect = nullptr);
 
-// Text output: into a std::string or a TextBuffer.
-template <class Out>
-void writeValue(Out& out, const Value& v);  // one value line with its line end
+// One value line with its line end.
+void writeValue(TextBuffer& out, const Value& v);
 // "[path]", its values, a blank line.
-template <class Out>
-void writeKey(Out& out, std::string_view path, const Key& key);
+void writeKey(TextBuffer& out, std::string_view path, const Key& key);
 // The key and all its subkeys, depth first in enumeration order. With
 // withSelf false the key's own line is written only when it has values.
-template <class Out>
-void writeTree(Out& out, std::string& path, const Key& key, bool withSelf = true);
+void writeTree(TextBuffer& out, std::string& path, const Key& key, bool withSelf = true);
 
 // A hive's text: REGEDIT4 header, then every key in enumeration order.
 void hiveText(TextBuffer& out, const Key& top);

@@ -273,7 +273,11 @@ void HiveStore::Writer::commit() {
     std::string path = s_.winPath(id);
     // The hive files are hidden system files; a rewrite keeps what they have.
     uint8_t attrs = kHidden | kSystem | kArchive;
-    if (s_.stampOf(id).exists) attrs = getAttributes(s_.m_, path);
+    if (s_.stampOf(id).exists) {
+      attrs = getAttributes(s_.m_, path);
+      // Windows writes its registry whatever the file's read-only flag says.
+      if (attrs & kReadOnly) setAttributes(s_.m_, path, static_cast<uint8_t>(attrs & ~kReadOnly));
+    }
     TextBuffer text;
     text.reserve(static_cast<size_t>(slot.stamp.size) + (64 << 10));
     hiveText(text, slot.hive->top());

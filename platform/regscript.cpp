@@ -33,7 +33,7 @@ class Applier : public TextSink {
   Applier(HiveStore::Writer& w, bool classesDat) : w_(w), classesDat_(classesDat) {}
 
   std::string key(size_t, std::string_view path, bool remove) override {
-    Root root;
+    Root root = Root::LocalMachine;
     std::string err = checkKey(path, remove, parts_, root);
     if (!err.empty()) return err;
     HiveStore::place(root, parts_, classesDat_, place_);

@@ -111,6 +111,9 @@ TEST_F(Watchers, SuccessMessagesKeepDoneUntilTheyAreClosed) {
       {&main->watchReinstallDisk, "Finished - pux",
        "Automated clean Windows reinstall disk successfully created ."},
   };
+  // The disk watchers confirm that the batch file reached the floppy.
+  std::filesystem::create_directories(t.dir / "drive_a");
+  platform::writeFile(*t.machine, "A:\\Autoexec.bat", "@ECHO OFF\r\n");
   uint64_t job = 100;
   for (auto& c : cases) {
     bool statusTimerDuringMessage = true;

@@ -141,6 +141,8 @@ constexpr const char* kCommon = R"reg(REGEDIT4
 [HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Internet Explorer]
 "Version"="5.00.2919.6307"
 
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Internet Explorer\ActiveX Compatibility]
+
 [HKEY_LOCAL_MACHINE\System\CurrentControlSet\control\ComputerName\ComputerName]
 "ComputerName"="BRAKVEL98"
 

@@ -1,6 +1,7 @@
 #include "app/frmGlavni.h"
 
 #include "app/modFileExists.h"
+#include "app/modListviewFill.h"
 #include "app/program.h"
 #include "dialogs/frmAbout.h"
 #include "platform/text.h"
@@ -273,6 +274,7 @@ void frmGlavni::bindHandlers() {
   SmartMenuXP1.Click = [this](int number) { SmartMenuXP1_Click(number); };
 
   // backup/ binds its handlers here.
+  bindBackup();
 
   // restore/ binds its handlers here.
   bindRestore();
@@ -322,14 +324,26 @@ void frmGlavni::Form_Load() {
   HasClassesDat = FileExists(ctx.machine, winDir + "\\Classes.dat");
   BuildMenu();
   FileAssociate();
-  // The Windows-backup list is filled here from WinDir\Sysbckup (FillWindowsBackupList).
-  // The Restore and Rescue-disk lists are filled here from the archive folder (FillArchiveList).
+  fillWindowsBackupList();
+  fillArchiveLists();
   FillSpywareList();
   toolbar[0]->setBackColor(kHighlight);
   toolbar[0]->setCaptionBackColor(kHighlight);
   panels[0]->bringToFront();
   current_ = Screen::Backup;
   createConnection();
+}
+
+void frmGlavni::fillWindowsBackupList() {
+  const Context& ctx = context();
+  FillWindowsBackupList(*lvwWinBackup, ctx.machine, ctx.machine.env("WinDir").value_or("") + "\\Sysbckup",
+                        "Winbackup", 1);
+}
+
+void frmGlavni::fillArchiveLists() {
+  const Context& ctx = context();
+  FillArchiveList(*lvwRestore, ctx.machine, ctx.programFolder + "\\archive", 2);
+  FillArchiveList(*lvwRescueDisk, ctx.machine, ctx.programFolder + "\\archive", 2);
 }
 
 void frmGlavni::closeMain() { program().unload(*this); }
@@ -362,10 +376,10 @@ void frmGlavni::switchTo(Screen s) {
   current_ = s;
   switch (s) {
     case Screen::Restore:
-      // lvwRestore is refilled here from the archive folder (FillArchiveList).
+      FillArchiveList(*lvwRestore, context().machine, context().programFolder + "\\archive", 2);
       break;
     case Screen::RescueDisk:
-      // lvwRescueDisk is refilled here from the archive folder (FillArchiveList).
+      FillArchiveList(*lvwRescueDisk, context().machine, context().programFolder + "\\archive", 2);
       break;
     case Screen::ReinstallDisk:
       ContextHelp(6);

@@ -121,6 +121,33 @@ class frmGlavni : public Form {
 
   // --- handlers of the other subsystems ----------------------------------------
   // backup/ (Parts of the backup subsystem) declares its members here.
+  // Backup screen
+  void cmdNewBackup_Click();
+  void cmdSystemInfo_Click();
+  void cmdWriteFile_Click();
+  void cmdClearFile_Click();
+  void txtComments_Change();
+  void txtComments_Click();
+  void txtNameFileBackup_Change();
+  void cmdMakeBackup_Click();
+  // Windows-backup screen
+  void lvwWinBackup_Click();
+  void cmdImportWin_Click();
+  void cmdWinSysInfo_Click();
+  void cmdWinWriteComments_Click();
+  void cmdWinClearComments_Click();
+  void txtWinComments_Change();
+  void txtWinComments_Click();
+  void txtWinNameFileBackup_Change();
+  void cmdWinMakeBackup_Click();
+  // Writes kvt.ddf and kvt.bat for BackupName and starts the cabinet maker.
+  void MakeCAB();
+  // The three backup lists, from the folders they show.
+  void fillWindowsBackupList();
+  void fillArchiveLists();
+  // True once a Windows backup has been extracted with success; a new
+  // conversion clears it until its extractor has ended.
+  bool WinBackupConverted = false;
 
   // restore/ declares its members here.
   void lvwRestore_Click();
@@ -175,6 +202,12 @@ class frmGlavni : public Form {
  private:
   void buildControls();
   void bindHandlers();
+  void bindBackup();
+  // Backup and Windows-backup screens share these steps.
+  void showSystemInfo(Control& infoBox);
+  bool writeInfoFile(Control& infoBox, Control& comments);
+  bool archiveMade();
+  std::string makingArchive_;  // the archive MakeCAB is making, Windows path
   void closeMain();
   Screen current_ = Screen::Backup;
 };

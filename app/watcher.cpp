@@ -38,7 +38,11 @@ void Watcher::tick() {
   timer_->stop();
   statusBar_->setText("Done .");
   if (lastStatus_ != 0) {
-    program_->msgBox(toolFailedMessage(tool_, lastStatus_), MsgIcon::Exclamation);
+    if (onFailure) {
+      onFailure(lastStatus_, lastOutput_);
+    } else {
+      program_->msgBox(toolFailedMessage(tool_, lastStatus_), MsgIcon::Exclamation);
+    }
     statusTimer_->start();
     return;
   }

@@ -44,6 +44,9 @@ class Watcher {
   // means it has reported a failure itself and the success message is not
   // shown.
   std::function<bool()> confirm;
+  // A failed job (non-zero exit status): reports the failure in place of
+  // the message naming the tool and its status.
+  std::function<void(int exitStatus, const std::string& output)> onFailure;
   // The finished window's exit status and console output of the last job
   // seen, for continuations that report more.
   int lastExitStatus() const { return lastStatus_; }

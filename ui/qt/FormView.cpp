@@ -23,6 +23,21 @@
 
 namespace qtui {
 
+namespace {
+// A click into a text box is the box's Click event.
+class TextClickFilter : public QObject {
+ public:
+  TextClickFilter(QObject* parent, app::Control& c) : QObject(parent), c_(c) {}
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (e->type() == QEvent::MouseButtonRelease) c_.userClick();
+    return QObject::eventFilter(watched, e);
+  }
+
+ private:
+  app::Control& c_;
+};
+}  // namespace
+
 QColor toQColor(app::Color c) {
   if (c.buttonFace) return QApplication::palette().color(QPalette::Button);
   return QColor(c.r, c.g, c.b);
@@ -253,11 +268,13 @@ QWidget* FormView::makeWidget(app::Control& c, QWidget* parent) {
         QObject::connect(e, &QPlainTextEdit::textChanged, e, [this, e, &c] {
           if (!updating_) c.userType(fromView(e->toPlainText()));
         });
+        e->viewport()->installEventFilter(new TextClickFilter(e, c));
         w = e;
       } else {
         auto* e = new QLineEdit(parent);
         e->setFrame(true);
         QObject::connect(e, &QLineEdit::textEdited, e, [&c](const QString& s) { c.userType(fromQString(s)); });
+        e->installEventFilter(new TextClickFilter(e, c));
         w = e;
       }
       break;

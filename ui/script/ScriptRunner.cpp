@@ -194,6 +194,7 @@ void ScriptRunner::execute(const std::string& line) {
       case app::ControlKind::ListView:
       case app::ControlKind::Image:
       case app::ControlKind::Label:
+      case app::ControlKind::TextBox:  // a click into the box (its Click event)
         c.userClick();
         break;
       default:

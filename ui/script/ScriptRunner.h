@@ -2,7 +2,8 @@
 // Runs a script of user actions against the program's forms, headless, and
 // writes the transcript. One action a line; "#" starts a comment line:
 //   click NAME          a button, toolbar button, check box, option
-//                       (optContinue(3)) or a list as a whole
+//                       (optContinue(3)), a list as a whole, or a text box
+//                       (a click into it)
 //   menu KEY            a menu item by key
 //   type NAME TEXT      replace a text box's text (its Change event runs)
 //   select NAME ROWTEXT select the list row with that text and click the list

@@ -114,6 +114,8 @@ TEST_F(Watchers, SuccessMessagesKeepDoneUntilTheyAreClosed) {
   // The disk watchers confirm that the batch file reached the floppy.
   std::filesystem::create_directories(t.dir / "drive_a");
   platform::writeFile(*t.machine, "A:\\Autoexec.bat", "@ECHO OFF\r\n");
+  // The backup screens also ask for the archive itself (tests/backup).
+  main->watchMakeCab.confirm = nullptr;
   uint64_t job = 100;
   for (auto& c : cases) {
     bool statusTimerDuringMessage = true;
@@ -138,6 +140,8 @@ TEST_F(Watchers, AFailedToolIsReportedAndNotContinued) {
   main->watchExtract.onSuccess = [&] { continued = true; };
   main->watchExtract.start(platform::JobId{5});
   finish("Finished - pux", 5, 3);
+  // The backup screens report the cabinet maker's own words (tests/backup).
+  main->watchMakeCab.onFailure = nullptr;
   main->watchMakeCab.start(platform::JobId{6});
   finish("Finished - kvt", 6, 1);
   t.clock.advance(2000);

@@ -188,6 +188,8 @@ TEST_P(WindowsBackup, ConvertedIntoAnArchiveAndAnIncompleteOneRefused) {
   const bool me = GetParam();
   RealMachine rm(me);
   const std::string sysbckup = "C:\\WINDOWS\\Sysbckup";
+  // Our own Windows backups in place of those the new machine came with.
+  for (const auto& e : fs::directory_iterator(rm.host(sysbckup))) fs::remove_all(e.path());
   makeWindowsCab(rm.host(sysbckup + "\\rb000.cab"), windowsSet(me, "good"), rm.dir / "scratch0");
   makeWindowsCab(rm.host(sysbckup + "\\rb001.cab"), windowsSet(me, "no user", false), rm.dir / "scratch1");
   platform::writeFile(rm.machine(), sysbckup + "\\setup.log", "not a backup");
@@ -253,6 +255,7 @@ TEST_P(WindowsBackup, ConvertedIntoAnArchiveAndAnIncompleteOneRefused) {
 TEST_P(WindowsBackup, AFailedExtractionAllowsNoArchive) {
   const bool me = GetParam();
   RealMachine rm(me);
+  for (const auto& e : fs::directory_iterator(rm.host("C:\\WINDOWS\\Sysbckup"))) fs::remove_all(e.path());
   platform::writeFile(rm.machine(), "C:\\WINDOWS\\Sysbckup\\rb000.cab", "MSCF but not really a cabinet");
   Headless h(rm);
   app::frmGlavni& w = *h.main;

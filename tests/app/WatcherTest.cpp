@@ -227,6 +227,9 @@ class RealJobs : public Watchers {
     // The title comes from the name as written: "Finished - kvt".
     platform::JobId job = t.program->shell(t.machine->shortPath(platform::winDirName(bat)) + "\\kvt.bat",
                                            platform::WindowStyle::Hide);
+    // The backup screens' own archive check and report are tested in tests/backup.
+    main->watchMakeCab.confirm = nullptr;
+    main->watchMakeCab.onFailure = nullptr;
     main->watchMakeCab.start(job);
     EXPECT_TRUE(t.clock.advanceUntil([&] { return !main->watchMakeCab.polling(); }, 120000));
     auto messages = t.linesStartingWith("message: ");

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/lines.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -406,21 +408,7 @@ std::string readFile(const Machine& m, std::string_view path) {
 }
 
 std::vector<std::string> readLines(const Machine& m, std::string_view path) {
-  std::string text = readFile(m, path);
-  std::vector<std::string> lines;
-  std::string cur;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(cur);
-      cur.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) lines.push_back(cur);
-  return lines;
+  return splitLines(readFile(m, path));
 }
 
 // --- writing -----------------------------------------------------------------------

@@ -1,5 +1,7 @@
 #include "platform/machine.h"
 
+#include "platform/lines.h"
+
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,23 +40,7 @@ std::string trim(std::string_view s) {
 
 std::string lowerAscii(std::string_view s) { return lowerAnsi(s); }
 
-// Lines of a host text file without their line ends.
-std::vector<std::string> hostLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string cur;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.push_back(cur);
-      cur.clear();
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      cur += c;
-    }
-  }
-  if (!cur.empty()) lines.push_back(cur);
-  return lines;
-}
+std::vector<std::string> hostLines(const std::string& text) { return splitLines(text); }
 
 bool readHostFile(const fs::path& p, std::string* out) {
   std::ifstream in(p, std::ios::binary);

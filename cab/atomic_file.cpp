@@ -97,6 +97,16 @@ void AtomicFile::abandon() {
   releaseSlot(slot_);
 }
 
+void AtomicFile::startClose() {
+  if (!stream_) return;
+  try {
+    stream_->startFlush();
+  } catch (...) {
+    abandon();
+    throw;
+  }
+}
+
 void AtomicFile::close() {
   if (!stream_) return;
   try {

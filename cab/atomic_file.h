@@ -24,6 +24,9 @@ class AtomicFile {
 
   FileOutStream& stream() { return *stream_; }
   const std::filesystem::path& tempPath() const { return temp_; }
+  // Lets the rest be written and made durable in the background while the
+  // caller goes on; close() or commit() waits for it.
+  void startClose();
   // Flushes and closes the temporary, keeping it for commit(); frees the
   // file handle and buffer while other files are being written.
   void close();

@@ -4,8 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "cab/error.h"
 
@@ -55,65 +61,184 @@ FileInStream::~FileInStream() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-size_t FileInStream::read(void* buf, size_t n) {
+size_t FileInStream::readAt(char* buf, size_t n, uint64_t at) {
   size_t done = 0;
   while (done < n) {
-    ssize_t r = ::pread(fd_, static_cast<char*>(buf) + done, n - done, static_cast<off_t>(pos_));
+    ssize_t r = ::pread(fd_, buf + done, n - done, static_cast<off_t>(at + done));
     if (r < 0) {
       if (errno == EINTR) continue;
       throw CabError(sysError("cannot read", label_));
     }
     if (r == 0) break;
     done += static_cast<size_t>(r);
-    pos_ += static_cast<uint64_t>(r);
   }
   return done;
 }
 
+size_t FileInStream::read(void* buf, size_t n) {
+  constexpr size_t kWindow = 256 << 10;
+  char* out = static_cast<char*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    if (pos_ >= windowAt_ && pos_ < windowAt_ + window_.size()) {
+      size_t k = std::min<uint64_t>(n - done, windowAt_ + window_.size() - pos_);
+      std::memcpy(out + done, window_.data() + (pos_ - windowAt_), k);
+      done += k;
+      pos_ += k;
+      continue;
+    }
+    if (n - done >= kWindow) {  // large reads go straight to the caller
+      size_t r = readAt(out + done, n - done, pos_);
+      done += r;
+      pos_ += r;
+      break;
+    }
+    window_.resize(kWindow);
+    window_.resize(readAt(window_.data(), kWindow, pos_));
+    windowAt_ = pos_;
+    if (window_.empty()) break;
+  }
+  return done;
+}
+
+namespace {
+constexpr size_t kBuffer = 256 << 10;
+constexpr size_t kQueued = 4;           // buffers waiting for the writing thread
+constexpr uint64_t kWriteBack = 2 << 20;  // start write-back every this many bytes
+}  // namespace
+
+struct FileOutStream::Behind {
+  std::mutex m;
+  std::condition_variable cv;
+  std::deque<std::string> queue;
+  std::vector<std::string> spare;  // emptied buffers, reused
+  bool busy = false;               // a buffer is being written
+  bool syncWanted = false, synced = false, stop = false;
+  std::string error;               // the first failure, for the caller
+  std::thread thread;
+};
+
 FileOutStream::FileOutStream(int fd, std::string label) : fd_(fd), label_(std::move(label)) {
-  buf_.reserve(1 << 18);
+  buf_.reserve(kBuffer);
 }
 
 FileOutStream::~FileOutStream() {
+  if (behind_) {
+    {
+      std::lock_guard<std::mutex> lock(behind_->m);
+      behind_->stop = true;
+    }
+    behind_->cv.notify_all();
+    behind_->thread.join();
+  }
   if (fd_ >= 0) ::close(fd_);
 }
 
-void FileOutStream::writeAll(const char* p, size_t n) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = ::write(fd_, p + done, n - done);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      throw CabError(sysError("cannot write", label_));
+void FileOutStream::ensureBehind() {
+  if (behind_) return;
+  behind_ = std::make_unique<Behind>();
+  Behind* b = behind_.get();
+  b->thread = std::thread([this, b] {
+    uint64_t filePos = 0, started = 0;
+    std::unique_lock<std::mutex> lock(b->m);
+    for (;;) {
+      b->cv.wait(lock, [b] { return b->stop || !b->queue.empty() || (b->syncWanted && !b->synced); });
+      if (!b->queue.empty()) {
+        std::string chunk = std::move(b->queue.front());
+        b->queue.pop_front();
+        b->busy = true;
+        bool failed = !b->error.empty();
+        lock.unlock();
+        std::string error;
+        if (!failed) {
+          const char* p = chunk.data();
+          size_t n = chunk.size(), done = 0;
+          while (done < n) {
+            ssize_t r = ::write(fd_, p + done, n - done);
+            if (r < 0) {
+              if (errno == EINTR) continue;
+              error = sysError("cannot write", label_);
+              break;
+            }
+            done += static_cast<size_t>(r);
+          }
+          filePos += done;
+          if (filePos - started >= kWriteBack) {
+            ::sync_file_range(fd_, static_cast<off_t>(started), static_cast<off_t>(filePos - started),
+                              SYNC_FILE_RANGE_WRITE);
+            started = filePos;
+          }
+        }
+        chunk.clear();
+        lock.lock();
+        if (b->error.empty() && !error.empty()) b->error = error;
+        b->spare.push_back(std::move(chunk));
+        b->busy = false;
+        b->cv.notify_all();
+        continue;
+      }
+      if (b->stop) return;
+      if (b->syncWanted && !b->synced) {
+        bool failed = !b->error.empty();
+        lock.unlock();
+        std::string error;
+        if (!failed && ::fdatasync(fd_) != 0) error = sysError("cannot write", label_);
+        lock.lock();
+        if (b->error.empty() && !error.empty()) b->error = error;
+        b->synced = true;
+        b->cv.notify_all();
+      }
     }
-    done += static_cast<size_t>(r);
-  }
-  // Start writing back what is done so that flush() finds little left.
-  filePos_ += n;
-  if (filePos_ - synced_ >= (8u << 20)) {
-    ::sync_file_range(fd_, static_cast<off_t>(synced_), static_cast<off_t>(filePos_ - synced_),
-                      SYNC_FILE_RANGE_WRITE);
-    synced_ = filePos_;
-  }
+  });
+}
+
+// Waits until the queue has room (or is empty and written, forFlush);
+// rethrows the writing thread's failure.
+void FileOutStream::wait(bool forFlush) {
+  Behind* b = behind_.get();
+  std::unique_lock<std::mutex> lock(b->m);
+  b->cv.wait(lock, [&] {
+    if (!b->error.empty()) return true;
+    if (forFlush) return b->queue.empty() && !b->busy;
+    return b->queue.size() < kQueued;
+  });
+  if (!b->error.empty()) throw CabError(b->error);
 }
 
 void FileOutStream::drain() {
-  writeAll(buf_.data(), buf_.size());
+  if (buf_.empty()) return;
+  ensureBehind();
+  wait(false);
+  std::string next;
+  {
+    std::lock_guard<std::mutex> lock(behind_->m);
+    behind_->queue.push_back(std::move(buf_));
+    if (!behind_->spare.empty()) {
+      next = std::move(behind_->spare.back());
+      behind_->spare.pop_back();
+    }
+  }
+  behind_->cv.notify_all();
+  buf_ = std::move(next);
   buf_.clear();
+  buf_.reserve(kBuffer);
 }
 
 void FileOutStream::write(const void* buf, size_t n) {
+  const char* p = static_cast<const char*>(buf);
   written_ += n;
-  if (buf_.size() + n > buf_.capacity()) drain();
-  if (n >= buf_.capacity()) {
-    writeAll(static_cast<const char*>(buf), n);
-    return;
+  while (n > 0) {
+    size_t k = std::min(n, kBuffer - buf_.size());
+    buf_.append(p, k);
+    p += k;
+    n -= k;
+    if (buf_.size() == kBuffer) drain();
   }
-  buf_.append(static_cast<const char*>(buf), n);
 }
 
 void FileOutStream::patch(uint64_t pos, const void* buf, size_t n) {
   drain();
+  if (behind_) wait(true);
   size_t done = 0;
   while (done < n) {
     ssize_t r = ::pwrite(fd_, static_cast<const char*>(buf) + done, n - done,
@@ -126,9 +251,22 @@ void FileOutStream::patch(uint64_t pos, const void* buf, size_t n) {
   }
 }
 
-void FileOutStream::flush() {
+void FileOutStream::startFlush() {
   drain();
-  if (::fdatasync(fd_) != 0) throw CabError(sysError("cannot write", label_));
+  ensureBehind();
+  {
+    std::lock_guard<std::mutex> lock(behind_->m);
+    behind_->syncWanted = true;
+  }
+  behind_->cv.notify_all();
+}
+
+void FileOutStream::flush() {
+  startFlush();
+  Behind* b = behind_.get();
+  std::unique_lock<std::mutex> lock(b->m);
+  b->cv.wait(lock, [b] { return b->synced && b->queue.empty() && !b->busy; });
+  if (!b->error.empty()) throw CabError(b->error);
 }
 
 }  // namespace cab

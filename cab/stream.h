@@ -56,7 +56,8 @@ class MemoryOutStream : public OutStream {
   std::string bytes_;
 };
 
-// A host file opened for reading; `label` names it in messages.
+// A host file opened for reading through a window of its bytes, so that
+// small reads cost no system call each; `label` names it in messages.
 class FileInStream : public InStream {
  public:
   explicit FileInStream(const std::filesystem::path& path, std::string label = {});
@@ -70,13 +71,18 @@ class FileInStream : public InStream {
   const std::string& label() const { return label_; }
 
  private:
+  size_t readAt(char* buf, size_t n, uint64_t at);
   int fd_ = -1;
   uint64_t pos_ = 0;
   uint64_t size_ = 0;
   std::string label_;
+  std::string window_;      // bytes of the file from windowAt_
+  uint64_t windowAt_ = 0;
 };
 
-// A new host file written through a buffer; flush() makes it durable.
+// A new host file. Full buffers go to a thread of its own that writes them
+// and starts their write-back, so the caller goes on producing meanwhile.
+// Memory stays bounded: the caller waits when a few buffers are queued.
 class FileOutStream : public OutStream {
  public:
   FileOutStream(int fd, std::string label);  // takes ownership of fd
@@ -86,18 +92,23 @@ class FileOutStream : public OutStream {
   void write(const void* buf, size_t n) override;
   void patch(uint64_t pos, const void* buf, size_t n) override;
   uint64_t written() const override { return written_; }
-  void flush();  // buffer out and fsync
-  int fd() const { return fd_; }
+  // Hands the rest to the writing thread, which then makes the file
+  // durable; no more writes after this. flush() waits for it.
+  void startFlush();
+  // Everything out and durable (fdatasync); throws CabError when any write
+  // failed.
+  void flush();
 
  private:
+  struct Behind;
   void drain();
-  void writeAll(const char* p, size_t n);
+  void ensureBehind();
+  void wait(bool forFlush);
   int fd_;
   std::string label_;
   std::string buf_;
   uint64_t written_ = 0;
-  uint64_t filePos_ = 0;  // bytes handed to the file so far
-  uint64_t synced_ = 0;   // bytes whose write-back has been started
+  std::unique_ptr<Behind> behind_;
 };
 
 }  // namespace cab

@@ -124,9 +124,13 @@ int extract(const Files& files, cab::Reader& r, const Options& o) {
     }
     auto file = std::make_unique<cab::AtomicFile>(host, path, folderHost);
     r.extract(i, file->stream());
-    file->close();
+    // The member is written out and synced while the next one is
+    // decompressed; at most two files are open at once.
+    file->startClose();
+    if (!pending.empty()) pending.back().file->close();
     pending.push_back({i, path, host, std::move(file)});
   }
+  if (!pending.empty()) pending.back().file->close();
   // Every member came out whole: now they may replace what is there.
   for (auto& p : pending) {
     files.makeFolders(files.dirName(p.path));

@@ -2,7 +2,6 @@
 
 #include "platform/lines.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,9 +87,19 @@ std::optional<std::string> hostOverride(std::string_view name) {
   return std::nullopt;
 }
 
+// Read from the password file itself: the tools are linked statically,
+// where the C library's user lookup would need its shared modules.
 fs::path homeDir() {
   if (const char* h = std::getenv("HOME"); h && *h) return h;
-  if (passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return pw->pw_dir;
+  std::ifstream passwd("/etc/passwd");
+  const std::string uid = std::to_string(getuid());
+  for (std::string line; std::getline(passwd, line);) {
+    // name:password:uid:gid:comment:home:shell
+    std::vector<std::string> f;
+    std::stringstream fields(line);
+    for (std::string x; std::getline(fields, x, ':');) f.push_back(x);
+    if (f.size() >= 6 && f[2] == uid && !f[5].empty()) return f[5];
+  }
   return "/";
 }
 

@@ -198,15 +198,14 @@ void markArchive(const fs::path& p) {
 
 // --- writing ------------------------------------------------------------------
 
+// Throws on failure; the descriptor stays its owner's to close.
 void writeAll(int fd, std::string_view bytes, std::string_view path) {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      ::close(fd);
-      failErrno(err, path);
+      failErrno(errno, path);
     }
     done += static_cast<size_t>(n);
   }
@@ -422,7 +421,12 @@ void writeFile(const Machine& m, std::string_view path, std::string_view bytes) 
   checkSpace(m, w, bytes.size(), h.exists ? static_cast<uint64_t>(h.st.st_size) : 0, path);
   int fd = ::open(w.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) failErrno(errno, path);
-  writeAll(fd, bytes, path);
+  try {
+    writeAll(fd, bytes, path);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
   if (::close(fd) != 0) failErrno(errno, path);
   markArchive(w.host);
 }
@@ -436,7 +440,12 @@ void appendFile(const Machine& m, std::string_view path, std::string_view bytes)
   checkSpace(m, w, bytes.size(), 0, path);
   int fd = ::open(w.host.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) failErrno(errno, path);
-  writeAll(fd, bytes, path);
+  try {
+    writeAll(fd, bytes, path);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
   if (::close(fd) != 0) failErrno(errno, path);
   markArchive(w.host);
 }
@@ -454,6 +463,40 @@ void writeFileAtomic(const Machine& m, std::string_view path, std::string_view b
   openTemp(t, w.host.parent_path(), mode, path);
   if (h.exists && !h.link) ::fchmod(t.fd, mode);  // the umask must not narrow a kept mode
   writeAll(t.fd, bytes, path);
+  finishTemp(t, path);
+  applyAttrs(t.path, statOf(t.path), attributes);
+  t.keep = true;
+  replaceWith(t.path, w.host, path);
+}
+
+void writeFileAtomicStreamed(const Machine& m, std::string_view path, uint8_t attributes,
+                             const std::function<void(const PutBytes& put)>& produce) {
+  winpath::Walk w = inExistingFolder(m, path);
+  if (m.isFloppy(w.drive)) {  // the free space is checked against the whole
+    std::string all;
+    produce([&](std::string_view s) { all.append(s); });
+    writeFileAtomic(m, path, all, attributes);
+    return;
+  }
+  HostStat h = statOf(w.host);
+  if (h.dir) throw Error(kPathFileAccess, str(path));
+  checkWritable(m, w.drive, path);
+  refuseReadOnly(h, path);
+  TempFile t;
+  mode_t mode = h.exists && !h.link ? (h.st.st_mode & 0777) | S_IWUSR : 0666;
+  openTemp(t, w.host.parent_path(), mode, path);
+  if (h.exists && !h.link) ::fchmod(t.fd, mode);
+  // Write-back starts as the pieces come, so that the flush at the end
+  // finds little left to wait for.
+  off_t written = 0, started = 0;
+  produce([&](std::string_view s) {
+    writeAll(t.fd, s, path);
+    written += static_cast<off_t>(s.size());
+    if (written - started >= (1 << 20)) {
+      ::sync_file_range(t.fd, started, written - started, SYNC_FILE_RANGE_WRITE);
+      started = written;
+    }
+  });
   finishTemp(t, path);
   applyAttrs(t.path, statOf(t.path), attributes);
   t.keep = true;

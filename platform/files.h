@@ -6,6 +6,7 @@
 // (also for root, who would otherwise pass the host's permission check).
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,11 @@ void writeFile(const Machine& m, std::string_view path, std::string_view bytes);
 // The replaced file keeps its short name; attributes are those given.
 void writeFileAtomic(const Machine& m, std::string_view path, std::string_view bytes,
                      uint8_t attributes = kArchive);
+// The same for bytes made while they are written: produce hands its pieces
+// to put, so a text of megabytes never needs memory of its size.
+using PutBytes = std::function<void(std::string_view)>;
+void writeFileAtomicStreamed(const Machine& m, std::string_view path, uint8_t attributes,
+                             const std::function<void(const PutBytes& put)>& produce);
 void appendFile(const Machine& m, std::string_view path, std::string_view bytes);
 // Copies, replacing the target (FileCopy); the copy gets the source's
 // attributes and modification time. Atomic on the target.

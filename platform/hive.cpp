@@ -64,81 +64,96 @@ constexpr size_t kHugePage = size_t{2} << 20;
 
 size_t roundToHuge(size_t n) { return (n + kHugePage - 1) & ~(kHugePage - 1); }
 
-class BigBlocks : public std::pmr::memory_resource {
-  void* do_allocate(size_t bytes, size_t) override {
-    size_t n = roundToHuge(bytes);
-    void* p = mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    madvise(p, n, MADV_HUGEPAGE);
-#endif
-    return p;
-  }
-  void do_deallocate(void* p, size_t bytes, size_t) override { munmap(p, roundToHuge(bytes)); }
-  bool do_is_equal(const memory_resource& o) const noexcept override { return this == &o; }
-};
-
-// Below this, the ordinary heap is quicker than fresh pages.
+// Below this the ordinary heap is quicker than fresh pages.
 constexpr size_t kBigFrom = size_t{1} << 20;
-
-// The heap for a small hive, big blocks once it has grown.
-class GrowingBlocks : public std::pmr::memory_resource {
-  void* do_allocate(size_t bytes, size_t align) override {
-    return bytes >= kBigFrom ? bigBlocks()->allocate(bytes, align)
-                             : std::pmr::new_delete_resource()->allocate(bytes, align);
-  }
-  void do_deallocate(void* p, size_t bytes, size_t align) override {
-    if (bytes >= kBigFrom)
-      bigBlocks()->deallocate(p, bytes, align);
-    else
-      std::pmr::new_delete_resource()->deallocate(p, bytes, align);
-  }
-  bool do_is_equal(const memory_resource& o) const noexcept override { return this == &o; }
-};
-
-std::pmr::memory_resource* growingBlocks() {
-  static GrowingBlocks r;
-  return &r;
-}
 
 }  // namespace
 
-std::pmr::memory_resource* bigBlocks() {
-  static BigBlocks r;
-  return &r;
+Arena::Arena(size_t first) { grow(first); }
+
+Arena::~Arena() {
+  for (auto& b : blocks_) {
+    if (b.mapped)
+      munmap(b.p, b.size);
+    else
+      ::operator delete(b.p);
+  }
+}
+
+void Arena::grow(size_t atLeast) {
+  Block b{nullptr, atLeast, false};
+  if (blocks_.empty() && atLeast < kBigFrom) {
+    b.p = ::operator new(atLeast);
+    next_ = kHugePage;  // a small hive that grows goes straight to big blocks
+  } else {
+    b.size = roundToHuge(std::max(atLeast, next_));
+    b.p = mmap(nullptr, b.size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (b.p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    madvise(b.p, b.size, MADV_HUGEPAGE);
+#endif
+    b.mapped = true;
+    next_ = std::max(b.size, kHugePage) * 2;
+  }
+  blocks_.push_back(b);
+  cur_ = reinterpret_cast<uintptr_t>(b.p);
+  end_ = cur_ + b.size;
 }
 
 TextBuffer::~TextBuffer() {
-  if (data_) bigBlocks()->deallocate(data_, cap_);
+  if (data_) munmap(data_, cap_);
 }
 
+// Below a huge page the buffer takes ordinary pages: a huge one is cleared
+// whole on first touch.
 void TextBuffer::reserve(size_t n) {
   if (n <= cap_) return;
-  n = roundToHuge(n);
-  if (data_) {
-    // The kernel moves the pages; nothing is copied.
-    void* d = mremap(data_, roundToHuge(cap_), n, MREMAP_MAYMOVE);
-    if (d == MAP_FAILED) throw std::bad_alloc();
+  constexpr size_t kPage = 4096;
+  n = n >= kHugePage ? roundToHuge(n) : (n + kPage - 1) & ~(kPage - 1);
+  void* d = data_ ? mremap(data_, cap_, n, MREMAP_MAYMOVE)  // the kernel moves the pages
+                  : mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (d == MAP_FAILED) throw std::bad_alloc();
 #ifdef MADV_HUGEPAGE
-    madvise(d, n, MADV_HUGEPAGE);
+  if (n >= kHugePage) madvise(d, n, MADV_HUGEPAGE);
 #endif
-    data_ = static_cast<char*>(d);
-  } else {
-    data_ = static_cast<char*>(bigBlocks()->allocate(n));
-  }
+  data_ = static_cast<char*>(d);
   cap_ = n;
+  if (!spill_) limit_ = n;
+}
+
+void TextBuffer::makeRoom(size_t n) {
+  if (spill_) {
+    if (size_ > 0) spill_(view());
+    size_ = 0;
+    reserve(n);
+    limit_ = std::max(chunk_, n);
+    return;
+  }
+  reserve(std::max(cap_ * 2, size_ + n));
 }
 
 void TextBuffer::append(std::string_view s) {
-  if (size_ + s.size() > cap_) reserve(std::max(cap_ * 2, size_ + s.size()));
-  std::memcpy(data_ + size_, s.data(), s.size());
+  std::memcpy(tail(s.size()), s.data(), s.size());
   size_ += s.size();
+}
+
+void TextBuffer::spillTo(size_t chunk, std::function<void(std::string_view)> spill) {
+  flushSpill();
+  reserve(chunk);
+  chunk_ = chunk;
+  limit_ = chunk;
+  spill_ = std::move(spill);
+}
+
+void TextBuffer::flushSpill() {
+  if (spill_ && size_ > 0) spill_(view());
+  if (spill_) size_ = 0;
 }
 
 Hive::Hive(std::string_view topName, size_t sizeHint) {
   // A hive's tree takes about twice the room of its text.
   size_t initial = std::max<size_t>(sizeHint * 2, 16 << 10);
-  arena_ = std::make_unique<std::pmr::monotonic_buffer_resource>(initial, growingBlocks());
+  arena_ = std::make_unique<Arena>(initial);
   char* name = static_cast<char*>(arena_->allocate(topName.size() ? topName.size() : 1, 1));
   std::memcpy(name, topName.data(), topName.size());
   void* k = arena_->allocate(sizeof(Key), alignof(Key));

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <memory_resource>
 #include <optional>
@@ -23,9 +24,40 @@ namespace platform::hive {
 // Names compare without letter case (Windows-1252).
 bool sameName(std::string_view a, std::string_view b);
 
-// Big blocks straight from the system, asking for huge pages: a hive of
-// megabytes would otherwise spend its load time in page faults.
-std::pmr::memory_resource* bigBlocks();
+// Where a hive's keys and values live: memory handed out in order and
+// given back only as a whole. The first block is sized for the hive as
+// loaded; more come as big blocks of huge pages straight from the system, so
+// that a hive of megabytes does not spend its time in page faults.
+class Arena : public std::pmr::memory_resource {
+ public:
+  explicit Arena(size_t first);
+  ~Arena() override;
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+
+ private:
+  void* do_allocate(size_t bytes, size_t align) override {
+    uintptr_t p = (cur_ + align - 1) & ~(uintptr_t{align} - 1);
+    if (p + bytes > end_) {
+      grow(bytes + align);
+      p = (cur_ + align - 1) & ~(uintptr_t{align} - 1);
+    }
+    cur_ = p + bytes;
+    return reinterpret_cast<void*>(p);
+  }
+  void do_deallocate(void*, size_t, size_t) override {}
+  bool do_is_equal(const memory_resource& o) const noexcept override { return this == &o; }
+  void grow(size_t atLeast);
+
+  struct Block {
+    void* p;
+    size_t size;
+    bool mapped;
+  };
+  std::vector<Block> blocks_;
+  uintptr_t cur_ = 0, end_ = 0;
+  size_t next_ = 0;  // size of the next big block
+};
 
 // A buffer in big blocks, for a hive's text on its way to the disk.
 class TextBuffer {
@@ -38,16 +70,26 @@ class TextBuffer {
   void append(std::string_view s);
   // Room for n more bytes at the end; advance() then counts what was written.
   char* tail(size_t n) {
-    if (size_ + n > cap_) reserve(std::max(cap_ * 2, size_ + n));
+    if (size_ + n > limit_) makeRoom(n);
     return data_ + size_;
   }
   void advance(size_t n) { size_ += n; }
   size_t size() const { return size_; }
   std::string_view view() const { return {data_, size_}; }
 
+  // From now on the buffer holds about `chunk` bytes: when it is full, what
+  // it holds goes to spill and it starts again empty. A text of megabytes
+  // then needs no memory of its size.
+  void spillTo(size_t chunk, std::function<void(std::string_view)> spill);
+  void flushSpill();  // hands over what is left
+
  private:
+  void makeRoom(size_t n);
   char* data_ = nullptr;
   size_t size_ = 0, cap_ = 0;
+  size_t limit_ = 0;  // cap_, or the chunk size when spilling
+  size_t chunk_ = 0;
+  std::function<void(std::string_view)> spill_;
 };
 
 struct Value {
@@ -115,7 +157,7 @@ class Hive {
   Key& top() const { return *top_; }
 
  private:
-  std::unique_ptr<std::pmr::monotonic_buffer_resource> arena_;
+  std::unique_ptr<Arena> arena_;
   Key* top_;
 };
 

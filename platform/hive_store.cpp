@@ -278,11 +278,15 @@ void HiveStore::Writer::commit() {
       // Windows writes its registry whatever the file's read-only flag says.
       if (attrs & kReadOnly) setAttributes(s_.m_, path, static_cast<uint8_t>(attrs & ~kReadOnly));
     }
-    TextBuffer text;
-    text.reserve(static_cast<size_t>(slot.stamp.size) + (64 << 10));
-    hiveText(text, slot.hive->top());
     try {
-      writeFileAtomic(s_.m_, path, text.view(), attrs);
+      // The text goes out piece by piece as it is made: a hive of megabytes
+      // then needs no memory of its size.
+      writeFileAtomicStreamed(s_.m_, path, attrs, [&](const PutBytes& put) {
+        TextBuffer text;
+        text.spillTo(256 << 10, put);
+        hiveText(text, slot.hive->top());
+        text.flushSpill();
+      });
     } catch (...) {
       slot.valid = false;
       throw;

@@ -203,6 +203,44 @@ TEST_F(Files, AtomicWritesLeaveNoTraceAndSetAttributes) {
   EXPECT_EQ(names, (std::vector<std::string>{"System.dat", "WinInit.ini"}));
 }
 
+// Bytes made while they are written: the file appears whole under its name,
+// and a maker that fails midway leaves the old file and no temporary.
+TEST_F(Files, StreamedAtomicWritesReplaceOnlyWhenWhole) {
+  writeFile(m, "C:\\WINDOWS\\User.dat", "old");
+  std::string want;
+  writeFileAtomicStreamed(m, "C:\\windows\\user.dat", kHidden | kSystem, [&](const PutBytes& put) {
+    for (int i = 0; i < 3000; ++i) {  // a few megabytes in pieces of every size
+      std::string piece(static_cast<size_t>(i % 7 == 0 ? 5000 : i), static_cast<char>('a' + i % 26));
+      put(piece);
+      want += piece;
+    }
+  });
+  EXPECT_TRUE(readFile(m, "C:\\WINDOWS\\User.dat") == want);
+  EXPECT_EQ(getAttributes(m, "C:\\WINDOWS\\User.dat"), kHidden | kSystem);
+
+  EXPECT_THROW(writeFileAtomicStreamed(m, "C:\\WINDOWS\\User.dat", kArchive,
+                                       [&](const PutBytes& put) {
+                                         put(std::string(3u << 20, 'x'));
+                                         throw std::runtime_error("the maker failed");
+                                       }),
+               std::runtime_error);
+  EXPECT_TRUE(readFile(m, "C:\\WINDOWS\\User.dat") == want);
+  std::vector<std::string> names;
+  for (auto& e : fs::directory_iterator(tm.c() / "WINDOWS")) names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, (std::vector<std::string>{"User.dat"}));
+
+  // A floppy's free space is checked against the whole before anything is written.
+  m.setIni("Floppy", "Capacity", "1000");
+  EXPECT_EQ(errorOf([&] {
+              writeFileAtomicStreamed(m, "A:\\big.dat", kArchive, [](const PutBytes& put) {
+                put(std::string(600, 'a'));
+                put(std::string(600, 'b'));
+              });
+            }),
+            kDiskFull);
+  EXPECT_FALSE(pathExists(m, "A:\\big.dat"));
+}
+
 TEST_F(Files, CopyTakesAttributesAndTime) {
   writeFile(m, "C:\\src.dat", "payload");
   setLastModified(m, "C:\\src.dat", DateTime{2001, 9, 8, 7, 6, 5});

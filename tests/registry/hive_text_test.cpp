@@ -117,6 +117,41 @@ TEST(HiveText, BigKeysFindByNameWithoutCase) {
   EXPECT_EQ(top.childCount(), 499u);
 }
 
+// A hive written out piece by piece gives the same text whatever the piece
+// size, also with values far larger than a piece or a block of the arena.
+TEST(HiveText, TextInPiecesIsTheWholeText) {
+  auto h = Hive("HKEY_LOCAL_MACHINE");
+  Key& sw = h.top().addChild("Software");
+  for (int i = 0; i < 3000; ++i) {
+    Key& k = sw.addChild("Vendor " + std::to_string(i % 40)).addChild("Product " + std::to_string(i));
+    k.setValue("DisplayName", 1, "Product \"" + std::to_string(i) + "\"" + std::string(1, '\0'));
+    k.setValue("Version", 4, "\x01\x02\x03\x04");
+  }
+  std::string big(5u << 20, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  sw.addChild("Big").setValue("Blob", 3, big);
+  const std::string whole = hiveText(h.top());
+
+  for (size_t chunk : {size_t{64}, size_t{4096}, size_t{256} << 10}) {
+    SCOPED_TRACE(chunk);
+    std::string joined;
+    size_t pieces = 0;
+    TextBuffer out;
+    out.spillTo(chunk, [&](std::string_view s) {
+      joined += s;
+      ++pieces;
+    });
+    hiveText(out, h.top());
+    out.flushSpill();
+    EXPECT_EQ(out.size(), 0u);
+    EXPECT_GE(pieces, 2u);
+    EXPECT_TRUE(joined == whole);
+  }
+  HiveLoad back = loadHive(whole, "HKEY_LOCAL_MACHINE");
+  ASSERT_FALSE(back.error);
+  EXPECT_TRUE(back.hive->top().findChild("software")->findChild("big")->findValue("blob")->data == big);
+}
+
 TEST(ScriptText, AcceptsWhatScriptsInTheWildHold) {
   const std::string script =
       "\n"

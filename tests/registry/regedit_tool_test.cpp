@@ -49,6 +49,20 @@ TEST(RegeditTool, ImportThenExportGivesTheScriptBack) {
   EXPECT_EQ(slurp(tm.dir() / "drive_c" / "out.reg"), kScript);
 }
 
+// The program hands the editor short names; both forms name the same script
+// and the same export file.
+TEST(RegeditTool, ShortAndLongNamesOfTheScriptAndTheExport) {
+  TempMachine tm;
+  tm.put("Program Files/Brakvel 9x/Spyware definitions/block list.reg", kScript);
+  const std::string shortName = tm.machine().shortPath("C:\\Program Files\\Brakvel 9x\\Spyware definitions\\block list.reg");
+  ASSERT_EQ(shortName, "C:\\PROGRA~1\\BRAKVE~1\\SPYWAR~1\\BLOCKL~1.REG");
+  auto r = regedit(tm.dir(), {"/s", shortName});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = regedit(tm.dir(), {"/e", "c:\\progra~1\\brakve~1\\out.reg", "HKEY_LOCAL_MACHINE\\Software\\Test"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(slurp(tm.dir() / "drive_c" / "Program Files" / "Brakvel 9x" / "out.reg"), kScript);
+}
+
 TEST(RegeditTool, WholeRegistryExportImportsIntoAnotherMachine) {
   TempMachine a, b;
   a.put("in.reg", kScript +

@@ -21,7 +21,7 @@ namespace {
 constexpr int kSlots = 64;
 struct Slot {
   std::atomic<bool> used{false};
-  char path[4096];
+  char path[4096] = {};
 };
 Slot slots[kSlots];
 

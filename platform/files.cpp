@@ -412,14 +412,18 @@ std::vector<std::string> readLines(const Machine& m, std::string_view path) {
 
 // --- writing -----------------------------------------------------------------------
 
-void writeFile(const Machine& m, std::string_view path, std::string_view bytes) {
+namespace {
+
+// Writes bytes into the file opened with flags: truncated, or appended to.
+void writeInPlace(const Machine& m, std::string_view path, std::string_view bytes, int flags) {
   winpath::Walk w = inExistingFolder(m, path);
   HostStat h = statOf(w.host);
   if (h.dir) throw Error(kPathFileAccess, str(path));
   checkWritable(m, w.drive, path);
   refuseReadOnly(h, path);
-  checkSpace(m, w, bytes.size(), h.exists ? static_cast<uint64_t>(h.st.st_size) : 0, path);
-  int fd = ::open(w.host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const bool truncating = (flags & O_TRUNC) != 0;
+  checkSpace(m, w, bytes.size(), truncating && h.exists ? static_cast<uint64_t>(h.st.st_size) : 0, path);
+  int fd = ::open(w.host.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
   if (fd < 0) failErrno(errno, path);
   try {
     writeAll(fd, bytes, path);
@@ -431,61 +435,20 @@ void writeFile(const Machine& m, std::string_view path, std::string_view bytes) 
   markArchive(w.host);
 }
 
-void appendFile(const Machine& m, std::string_view path, std::string_view bytes) {
-  winpath::Walk w = inExistingFolder(m, path);
+// A temporary file beside the target gets what produce hands over, is
+// flushed and renamed over the target. `size`, when known, is checked
+// against the free space first.
+void replaceAtomically(const Machine& m, const winpath::Walk& w, std::string_view path, uint8_t attributes,
+                       std::optional<uint64_t> size, const std::function<void(const PutBytes& put)>& produce) {
   HostStat h = statOf(w.host);
   if (h.dir) throw Error(kPathFileAccess, str(path));
   checkWritable(m, w.drive, path);
   refuseReadOnly(h, path);
-  checkSpace(m, w, bytes.size(), 0, path);
-  int fd = ::open(w.host.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) failErrno(errno, path);
-  try {
-    writeAll(fd, bytes, path);
-  } catch (...) {
-    ::close(fd);
-    throw;
-  }
-  if (::close(fd) != 0) failErrno(errno, path);
-  markArchive(w.host);
-}
-
-void writeFileAtomic(const Machine& m, std::string_view path, std::string_view bytes,
-                     uint8_t attributes) {
-  winpath::Walk w = inExistingFolder(m, path);
-  HostStat h = statOf(w.host);
-  if (h.dir) throw Error(kPathFileAccess, str(path));
-  checkWritable(m, w.drive, path);
-  refuseReadOnly(h, path);
-  checkSpace(m, w, bytes.size(), h.exists ? static_cast<uint64_t>(h.st.st_size) : 0, path);
+  if (size) checkSpace(m, w, *size, h.exists ? static_cast<uint64_t>(h.st.st_size) : 0, path);
   TempFile t;
   mode_t mode = h.exists && !h.link ? (h.st.st_mode & 0777) | S_IWUSR : 0666;
   openTemp(t, w.host.parent_path(), mode, path);
   if (h.exists && !h.link) ::fchmod(t.fd, mode);  // the umask must not narrow a kept mode
-  writeAll(t.fd, bytes, path);
-  finishTemp(t, path);
-  applyAttrs(t.path, statOf(t.path), attributes);
-  t.keep = true;
-  replaceWith(t.path, w.host, path);
-}
-
-void writeFileAtomicStreamed(const Machine& m, std::string_view path, uint8_t attributes,
-                             const std::function<void(const PutBytes& put)>& produce) {
-  winpath::Walk w = inExistingFolder(m, path);
-  if (m.isFloppy(w.drive)) {  // the free space is checked against the whole
-    std::string all;
-    produce([&](std::string_view s) { all.append(s); });
-    writeFileAtomic(m, path, all, attributes);
-    return;
-  }
-  HostStat h = statOf(w.host);
-  if (h.dir) throw Error(kPathFileAccess, str(path));
-  checkWritable(m, w.drive, path);
-  refuseReadOnly(h, path);
-  TempFile t;
-  mode_t mode = h.exists && !h.link ? (h.st.st_mode & 0777) | S_IWUSR : 0666;
-  openTemp(t, w.host.parent_path(), mode, path);
-  if (h.exists && !h.link) ::fchmod(t.fd, mode);
   // Write-back starts as the pieces come, so that the flush at the end
   // finds little left to wait for.
   off_t written = 0, started = 0;
@@ -501,6 +464,34 @@ void writeFileAtomicStreamed(const Machine& m, std::string_view path, uint8_t at
   applyAttrs(t.path, statOf(t.path), attributes);
   t.keep = true;
   replaceWith(t.path, w.host, path);
+}
+
+}  // namespace
+
+void writeFile(const Machine& m, std::string_view path, std::string_view bytes) {
+  writeInPlace(m, path, bytes, O_TRUNC);
+}
+
+void appendFile(const Machine& m, std::string_view path, std::string_view bytes) {
+  writeInPlace(m, path, bytes, O_APPEND);
+}
+
+void writeFileAtomic(const Machine& m, std::string_view path, std::string_view bytes,
+                     uint8_t attributes) {
+  replaceAtomically(m, inExistingFolder(m, path), path, attributes, bytes.size(),
+                    [&](const PutBytes& put) { put(bytes); });
+}
+
+void writeFileAtomicStreamed(const Machine& m, std::string_view path, uint8_t attributes,
+                             const std::function<void(const PutBytes& put)>& produce) {
+  winpath::Walk w = inExistingFolder(m, path);
+  if (m.isFloppy(w.drive)) {  // the free space is checked against the whole
+    std::string all;
+    produce([&](std::string_view s) { all.append(s); });
+    replaceAtomically(m, w, path, attributes, all.size(), [&](const PutBytes& put) { put(all); });
+    return;
+  }
+  replaceAtomically(m, w, path, attributes, std::nullopt, produce);
 }
 
 void copyFile(const Machine& m, std::string_view from, std::string_view to) {

@@ -137,59 +137,58 @@ FileOutStream::~FileOutStream() {
 void FileOutStream::ensureBehind() {
   if (behind_) return;
   behind_ = std::make_unique<Behind>();
-  Behind* b = behind_.get();
-  b->thread = std::thread([this, b] {
-    uint64_t filePos = 0, started = 0;
-    std::unique_lock<std::mutex> lock(b->m);
-    for (;;) {
-      b->cv.wait(lock, [b] { return b->stop || !b->queue.empty() || (b->syncWanted && !b->synced); });
-      if (!b->queue.empty()) {
-        std::string chunk = std::move(b->queue.front());
-        b->queue.pop_front();
-        b->busy = true;
-        bool failed = !b->error.empty();
-        lock.unlock();
-        std::string error;
-        if (!failed) {
-          const char* p = chunk.data();
-          size_t n = chunk.size(), done = 0;
-          while (done < n) {
-            ssize_t r = ::write(fd_, p + done, n - done);
-            if (r < 0) {
-              if (errno == EINTR) continue;
-              error = sysError("cannot write", label_);
-              break;
-            }
-            done += static_cast<size_t>(r);
-          }
-          filePos += done;
-          if (filePos - started >= kWriteBack) {
-            ::sync_file_range(fd_, static_cast<off_t>(started), static_cast<off_t>(filePos - started),
-                              SYNC_FILE_RANGE_WRITE);
-            started = filePos;
-          }
-        }
-        chunk.clear();
-        lock.lock();
-        if (b->error.empty() && !error.empty()) b->error = error;
-        b->spare.push_back(std::move(chunk));
-        b->busy = false;
-        b->cv.notify_all();
-        continue;
-      }
-      if (b->stop) return;
-      if (b->syncWanted && !b->synced) {
-        bool failed = !b->error.empty();
-        lock.unlock();
-        std::string error;
-        if (!failed && ::fdatasync(fd_) != 0) error = sysError("cannot write", label_);
-        lock.lock();
-        if (b->error.empty() && !error.empty()) b->error = error;
-        b->synced = true;
-        b->cv.notify_all();
-      }
+  behind_->thread = std::thread([this] { writeBehind(); });
+}
+
+std::string FileOutStream::writeChunk(std::string_view chunk) {
+  for (size_t done = 0; done < chunk.size();) {
+    ssize_t r = ::write(fd_, chunk.data() + done, chunk.size() - done);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return sysError("cannot write", label_);
     }
-  });
+    done += static_cast<size_t>(r);
+  }
+  filePos_ += chunk.size();
+  if (filePos_ - started_ >= kWriteBack) {
+    ::sync_file_range(fd_, static_cast<off_t>(started_), static_cast<off_t>(filePos_ - started_),
+                      SYNC_FILE_RANGE_WRITE);
+    started_ = filePos_;
+  }
+  return {};
+}
+
+// The writing thread: the queued buffers in order, then the sync when it is
+// asked for. After a failure it only empties the queue.
+void FileOutStream::writeBehind() {
+  Behind* b = behind_.get();
+  std::unique_lock<std::mutex> lock(b->m);
+  for (;;) {
+    b->cv.wait(lock, [b] { return b->stop || !b->queue.empty() || (b->syncWanted && !b->synced); });
+    std::string error;
+    if (!b->queue.empty()) {
+      std::string chunk = std::move(b->queue.front());
+      b->queue.pop_front();
+      b->busy = true;
+      const bool failed = !b->error.empty();
+      lock.unlock();
+      if (!failed) error = writeChunk(chunk);
+      chunk.clear();
+      lock.lock();
+      b->spare.push_back(std::move(chunk));
+      b->busy = false;
+    } else if (b->stop) {
+      return;
+    } else {
+      const bool failed = !b->error.empty();
+      lock.unlock();
+      if (!failed && ::fdatasync(fd_) != 0) error = sysError("cannot write", label_);
+      lock.lock();
+      b->synced = true;
+    }
+    if (b->error.empty()) b->error = error;
+    b->cv.notify_all();
+  }
 }
 
 // Waits until the queue has room (or is empty and written, forFlush);

@@ -104,10 +104,13 @@ class FileOutStream : public OutStream {
   void drain();
   void ensureBehind();
   void wait(bool forFlush);
+  void writeBehind();                           // the writing thread
+  std::string writeChunk(std::string_view chunk);  // on that thread; the failure or empty
   int fd_;
   std::string label_;
   std::string buf_;
   uint64_t written_ = 0;
+  uint64_t filePos_ = 0, started_ = 0;  // the writing thread's: bytes out, write-back started
   std::unique_ptr<Behind> behind_;
 };
 

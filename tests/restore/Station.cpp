@@ -14,24 +14,6 @@
 
 namespace station {
 
-Ran run(const std::string& command) {
-  Ran r;
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
 Station::Station(bool me, const std::string& floppyIni) {
   std::random_device rd;
   dir = fs::temp_directory_path() / ("brakvel-restore-" + std::to_string(rd()) + std::to_string(rd()));

@@ -17,6 +17,7 @@
 #include "platform/machine.h"
 #include "platform/registry.h"
 #include "platform/timer.h"
+#include "tests/cab/support.h"
 
 namespace station {
 
@@ -26,12 +27,9 @@ inline const std::string kProgram = "C:\\Program Files\\Brakvel 9x";
 inline const std::string kWin = "C:\\WINDOWS";
 
 // Runs a shell command; its exit status and output (stdout and stderr).
-struct Ran {
-  int status = -1;
-  std::string output;
-};
-Ran run(const std::string& command);
-std::string quote(const std::string& s);
+using cabtest::quote;
+using cabtest::Ran;
+using cabtest::run;
 
 class Station {
  public:

@@ -64,14 +64,6 @@ std::optional<std::string> readStored(const fs::path& file, const std::string& h
   return s;
 }
 
-std::string withTail(const Basis& b, unsigned n) {
-  std::string tail = "~" + std::to_string(n);
-  std::string base = b.base.substr(0, std::min(b.base.size(), 8 - tail.size()));
-  std::string s = base + tail;
-  if (!b.ext.empty()) s += "." + b.ext;
-  return s;
-}
-
 // Host names of a folder's entries, our temporary files left out.
 std::vector<std::string> entryNames(const fs::path& dir) {
   std::vector<std::string> names;
@@ -130,7 +122,7 @@ std::vector<std::pair<std::string, std::string>> assignAll(const fs::path& dir) 
     unsigned& n = nextTail[b.base + "." + b.ext];
     std::string s;
     for (n = std::max(n, 1u); n < 1000000; ++n) {
-      s = withTail(b, n);
+      s = tailed(b, n);
       if (!taken.count(s)) break;
     }
     taken.insert(s);
@@ -174,6 +166,37 @@ Basis basis(std::string_view longAnsi) {
   return b;
 }
 
+std::string tailed(const Basis& b, unsigned n) {
+  std::string tail = "~" + std::to_string(n);
+  std::string base = b.base.substr(0, std::min(b.base.size(), 8 - tail.size()));
+  std::string s = base + tail;
+  if (!b.ext.empty()) s += "." + b.ext;
+  return s;
+}
+
+std::string make(std::string_view longAnsi, const std::function<bool(const std::string&)>& taken,
+                 const std::function<bool(char)>& holds) {
+  std::string upper = upperAnsi(longAnsi);
+  bool lossy = false;
+  if (holds) {
+    for (char c : upper) lossy = lossy || !holds(c);
+  }
+  if (!lossy && isValid83(longAnsi) && !taken(upper)) return upper;
+  Basis b = basis(longAnsi);
+  if (holds) {
+    for (std::string* part : {&b.base, &b.ext}) {
+      for (char& c : *part) {
+        if (!holds(c)) c = '_';
+      }
+    }
+  }
+  for (unsigned n = 1; n < 1000000; ++n) {
+    std::string s = tailed(b, n);
+    if (!taken(s)) return s;
+  }
+  return {};
+}
+
 std::string of(const fs::path& dir, const std::string& hostName) {
   std::string ansi = utf8ToAnsi(hostName);
   if (isValid83(ansi)) return upperAnsi(ansi);
@@ -200,7 +223,7 @@ std::optional<std::string> find(const fs::path& dir, std::string_view shortAnsi)
   for (std::string& host : entryNames(dir)) {
     std::string ansi = utf8ToAnsi(host);
     if (isValid83(ansi)) continue;
-    if (equalsNoCase(withTail(basis(ansi), n), shortAnsi)) candidates.push_back(std::move(host));
+    if (equalsNoCase(tailed(basis(ansi), n), shortAnsi)) candidates.push_back(std::move(host));
   }
   std::sort(candidates.begin(), candidates.end());
   bool unnamed = false;

@@ -3,6 +3,7 @@
 // that a name never changes while its file exists. Used by machine.cpp and
 // files.cpp; not an interface for the program.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,5 +51,15 @@ struct Basis {
   std::string ext;   // at most 3 characters
 };
 Basis basis(std::string_view longAnsi);
+// The basis with the tail ~n, the base cut so that the whole fits 8 characters.
+std::string tailed(const Basis& b, unsigned n);
+
+// The short name VFAT gives longAnsi in a folder where taken() says which
+// short names are in use: the name itself (upper case) when it is a valid
+// 8.3 name, else the basis with the first free tail ~1, ~2, ... When
+// `holds` is given, a character it refuses (one the drive's code page
+// lacks) becomes '_' and forces a tail. Empty text when every tail is taken.
+std::string make(std::string_view longAnsi, const std::function<bool(const std::string&)>& taken,
+                 const std::function<bool(char)>& holds = {});
 
 }  // namespace platform::shortname

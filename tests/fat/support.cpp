@@ -1,0 +1,228 @@
+#include "tests/fat/support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace testing_fat {
+
+TempDir::TempDir() {
+  std::string tmpl = (fs::temp_directory_path() / "brakvel-fat-XXXXXX").string();
+  if (!::mkdtemp(tmpl.data())) std::abort();
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(path_, ec); !ec && it != fs::end(it); it.increment(ec)) {
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+Result run(const std::vector<std::string>& argv, const std::string& input) {
+  Result r;
+  int out[2], in[2];
+  if (::pipe(out) != 0 || ::pipe(in) != 0) return r;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(in[0], 0);
+    ::dup2(out[1], 1);
+    ::dup2(out[1], 2);
+    ::close(out[0]);
+    ::close(in[1]);
+    ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execvp(args[0], args.data());
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(in[0]);
+  if (!input.empty()) {
+    size_t done = 0;
+    while (done < input.size()) {
+      ssize_t n = ::write(in[1], input.data() + done, input.size() - done);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+  }
+  ::close(in[1]);
+  char buf[65536];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<size_t>(n));
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string kindName(Kind k) {
+  switch (k) {
+    case Kind::Floppy: return "Floppy";
+    case Kind::Fat12: return "Fat12";
+    case Kind::Fat16: return "Fat16";
+    case Kind::Fat32: return "Fat32";
+    case Kind::Fat16Mbr: return "Fat16Mbr";
+    case Kind::Fat32Mbr: return "Fat32Mbr";
+  }
+  return "?";
+}
+
+std::string Image::spec() const {
+  return offset ? path.string() + "@@" + std::to_string(offset) : path.string();
+}
+
+std::string slurp(const fs::path& p) { return readHost(p.string()); }
+
+void spit(const fs::path& p, const std::string& bytes) {
+  std::ofstream(p, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+namespace {
+
+void mkfs(const fs::path& p, int bits, int kilobytes, uint64_t hiddenSectors) {
+  std::vector<std::string> argv{"mkfs.fat", "-F", std::to_string(bits), "-C"};
+  if (hiddenSectors) {
+    argv.insert(argv.begin() + 1, {"-h", std::to_string(hiddenSectors)});
+  }
+  argv.push_back(p.string());
+  argv.push_back(std::to_string(kilobytes));
+  Result r = run(argv);
+  if (r.status != 0) throw std::runtime_error("mkfs.fat failed: " + r.out);
+}
+
+}  // namespace
+
+Image makeImage(const fs::path& dir, Kind kind, const std::string& name) {
+  Image img;
+  img.path = dir / name;
+  fs::remove(img.path);
+  switch (kind) {
+    case Kind::Floppy:
+      platform::fat::createFloppyImage(img.path);
+      break;
+    case Kind::Fat12: mkfs(img.path, 12, 2048, 0); break;
+    case Kind::Fat16: mkfs(img.path, 16, 32768, 0); break;
+    case Kind::Fat32: mkfs(img.path, 32, 65536, 0); break;
+    case Kind::Fat16Mbr:
+    case Kind::Fat32Mbr: {
+      bool f32 = kind == Kind::Fat32Mbr;
+      fs::path part = dir / (name + ".part");
+      fs::remove(part);
+      mkfs(part, f32 ? 32 : 16, f32 ? 65536 : 32768, 2048);
+      std::string bytes = slurp(part);
+      fs::remove(part);
+      std::string mbr(1 << 20, '\0');
+      uint32_t sectors = static_cast<uint32_t>(bytes.size() / 512);
+      unsigned char* e = reinterpret_cast<unsigned char*>(mbr.data()) + 446;
+      e[0] = 0x80;
+      e[4] = f32 ? 0x0C : 0x06;
+      for (int i = 0; i < 4; ++i) {
+        e[8 + i] = static_cast<unsigned char>(2048u >> (8 * i));
+        e[12 + i] = static_cast<unsigned char>(sectors >> (8 * i));
+      }
+      mbr[510] = '\x55';
+      mbr[511] = '\xAA';
+      spit(img.path, mbr + bytes);
+      img.offset = 1 << 20;
+      break;
+    }
+  }
+  img.length = fs::file_size(img.path) - img.offset;
+  return img;
+}
+
+std::unique_ptr<platform::fat::FatVolume> mount(const Image& img, const std::string& root) {
+  return platform::fat::FatVolume::openImage(img.path, {root, false, std::chrono::milliseconds(20000)});
+}
+
+Result mtools(const std::string& tool, const Image& img, const std::vector<std::string>& args) {
+  std::vector<std::string> argv{tool, "-i", img.spec()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run(argv);
+}
+
+Result fsck(const Image& img) {
+  if (img.offset == 0) return run({"fsck.fat", "-n", img.path.string()});
+  std::string all = slurp(img.path);
+  fs::path part = img.path.string() + ".fsck";
+  spit(part, all.substr(img.offset, img.length));
+  Result r = run({"fsck.fat", "-n", part.string()});
+  fs::remove(part);
+  return r;
+}
+
+namespace {
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+bool always(const std::string& l) {
+  static const std::regex summary(R"(^\S+: \d+ files, \d+/\d+ clusters$)");
+  return l.empty() || l.starts_with("fsck.fat ") || l == "Leaving filesystem unchanged." ||
+         std::regex_match(l, summary);
+}
+
+}  // namespace
+
+bool fsckClean(const Image& img, std::string* report) {
+  Result r = fsck(img);
+  if (report) *report = r.out;
+  if (r.status != 0) return false;
+  for (const std::string& l : lines(r.out)) {
+    if (!always(l)) return false;
+  }
+  return true;
+}
+
+std::string fsckBeyondKill(const Image& img) {
+  static const std::regex reclaimed(R"(^Reclaimed \d+ unused clusters? \(\d+ bytes\)\.$)");
+  static const std::regex uninitialized(R"(^Free cluster summary uninitialized \(should be \d+\)$)");
+  Result r = fsck(img);
+  std::string beyond;
+  for (const std::string& l : lines(r.out)) {
+    if (always(l) || std::regex_match(l, reclaimed) || std::regex_match(l, uninitialized) ||
+        l == "FATs differ but appear to be intact." || l == "  Using first FAT.") {
+      continue;
+    }
+    beyond += l + "\n";
+  }
+  return beyond;
+}
+
+std::vector<MdirLine> mdir(const Image& img, const std::string& dosPath) {
+  static const std::regex row(R"(^(.*?)\s+(\d{4}-\d\d-\d\d)\s+(\d{1,2}:\d\d) ?(?: (.*))?$)");
+  std::vector<MdirLine> out;
+  Result r = mtools("mdir", img, {"-a", dosPath});
+  for (const std::string& l : lines(r.out)) {
+    std::smatch m;
+    if (!std::regex_match(l, m, row)) continue;
+    std::istringstream head(m[1].str());
+    std::vector<std::string> tokens;
+    for (std::string t; head >> t;) tokens.push_back(t);
+    if (tokens.size() < 2 || tokens.size() > 3) continue;
+    MdirLine e;
+    e.shortName = tokens.size() == 3 ? tokens[0] + "." + tokens[1] : tokens[0];
+    e.size = tokens.back();
+    e.date = m[2];
+    e.time = m[3];
+    e.longName = m[4];
+    if (e.shortName == "." || e.shortName == "..") continue;
+    out.push_back(e);
+  }
+  return out;
+}
+
+}  // namespace testing_fat

@@ -305,6 +305,9 @@ void FatImage::hold(std::chrono::milliseconds timeout) {
         loaded_ = false;
         fs_->setReadOnly(false);
         fs_->repair(left.replay);
+        fs_->finish();
+        journal_->finish();
+        fs_->resetWrote();  // a later write of this session opens a journal of its own
         loaded_ = true;
       }
     }

@@ -53,10 +53,17 @@ struct FileSystem::Dir {
 // Changes to directories worked out on copies before anything is written,
 // so that a refusal halfway leaves nothing behind.
 struct FileSystem::Plan {
+  // Written in this order when a change spans pages, so that a stop after
+  // any one of them leaves a directory fsck.fat finds whole: an entry is
+  // taken apart from its long name on, and put together from its short
+  // slot on (the short slot alone is an 8.3 file; long-name parts without
+  // their short slot would be orphans).
+  enum Kind { kDropLongName, kDropShort, kParentLink, kRewrite, kEndMarker, kNewShort, kNewLongName };
   struct Write {
     uint32_t dir;
     size_t index;
     Slot bytes;
+    Kind kind;
   };
   struct Extension {
     uint32_t dir;
@@ -79,11 +86,11 @@ struct FileSystem::Plan {
     if (it == copies.end()) it = copies.emplace(id, fs.loadDir(id, "")).first;
     return it->second;
   }
-  void put(uint32_t id, size_t index, const Slot& s) {
+  void put(uint32_t id, size_t index, const Slot& s, Kind kind) {
     Dir& d = dir(id);
     std::copy(s.begin(), s.end(), d.bytes.begin() + static_cast<std::ptrdiff_t>(index * 32));
     d.reparse();
-    writes.push_back({id, index, s});
+    writes.push_back({id, index, s, kind});
   }
   Slot slot(uint32_t id, size_t index) {
     Dir& d = dir(id);
@@ -121,6 +128,9 @@ void FileSystem::beginWrites() {
   if (writeProtected()) throw Error(kPermissionDenied, outer_.label());
   if (log_) log_->begin();
   wrote_ = true;
+  // Lost clusters make fsck.fat call a known count wrong: from the first
+  // change on, the count is unknown until the session ends.
+  if (table_) table_->markCountUnknown();
 }
 
 void FileSystem::finish() {
@@ -305,8 +315,9 @@ void FileSystem::checkCreate(const std::vector<std::string>& parts, const std::s
     volume::checkNewName(parts.back(), shown);
     return;
   }
-  const Record& r = loadDir(f.dir, "").records[static_cast<size_t>(f.index)];
+  Record r = loadDir(f.dir, "").records[static_cast<size_t>(f.index)];
   if (r.entry.isFolder() || (r.entry.attributes & kReadOnly)) throw Error(kPathFileAccess, shown);
+  fileChain(r, shown);  // a damaged file is found before anything is written
 }
 
 void FileSystem::append(NewChain& c, const uint8_t* bytes, size_t n, const std::string& shown) {
@@ -396,7 +407,7 @@ size_t FileSystem::placeFor(Plan& p, uint32_t id, size_t n, const std::string& s
     // A run of free slots that starts no later than the end marker; one that
     // lies in one page is best, since it is written in one piece.
     size_t best = SIZE_MAX, any = SIZE_MAX;
-    for (size_t t = 0; t + n <= cap && t <= d.end; ++t) {
+    for (size_t t = 0; t + n <= cap; ++t) {
       size_t k = t;
       while (k < t + n && usable(k)) ++k;
       if (k < t + n) {
@@ -407,13 +418,21 @@ size_t FileSystem::placeFor(Plan& p, uint32_t id, size_t n, const std::string& s
         best = t;
         break;
       }
-      if (any == SIZE_MAX) any = t;
+      // Otherwise at least its long-name slots together, the short one may follow in the next page.
+      if (any == SIZE_MAX && (n == 1 || onePage(d, t, n - 1))) any = t;
     }
     bool canGrow = id != 0 && attempt == 0 && cap + n <= kMaxSlots;
     size_t at = best != SIZE_MAX ? best : canGrow ? SIZE_MAX : any;
     if (at != SIZE_MAX) {
+      // Free slots between the end marker and the entry become deleted ones,
+      // so that the end marker does not hide it.
+      for (size_t k = d.end; k < at; ++k) {
+        Slot gap{};
+        gap[0] = kDeleted;
+        p.put(id, k, gap, Plan::kEndMarker);
+      }
       if (at + n > d.end && at + n < cap && d.bytes[(at + n) * 32] != 0) {
-        p.put(id, at + n, Slot{});  // the end marker after the new entry
+        p.put(id, at + n, Slot{}, Plan::kEndMarker);  // the end marker after the new entry
       }
       return at;
     }
@@ -451,14 +470,16 @@ void FileSystem::newEntry(Plan& p, uint32_t dir, const std::string& name, const 
   std::vector<Slot> slots = longNameSlots(name, shortName, checksum(shortSlot.data()));
   slots.push_back(shortSlot);
   size_t at = placeFor(p, dir, slots.size(), shown);
-  for (size_t k = 0; k < slots.size(); ++k) p.put(dir, at + k, slots[k]);
+  for (size_t k = 0; k < slots.size(); ++k) {
+    p.put(dir, at + k, slots[k], k + 1 == slots.size() ? Plan::kNewShort : Plan::kNewLongName);
+  }
 }
 
 void FileSystem::deleteSlots(Plan& p, uint32_t dir, const Record& r) {
   for (size_t k = r.first; k <= r.shortSlot(); ++k) {
     Slot s = p.slot(dir, k);
     s[0] = kDeleted;
-    p.put(dir, k, s);
+    p.put(dir, k, s, k == r.shortSlot() ? Plan::kDropShort : Plan::kDropLongName);
   }
 }
 
@@ -468,34 +489,48 @@ void FileSystem::apply(Plan& p) {
   struct Out {
     uint64_t at;
     Slot bytes;
+    Plan::Kind kind;
   };
   std::vector<Out> outs;
-  for (auto& w : p.writes) outs.push_back({slotOffset(p.dir(w.dir), w.index), w.bytes});
+  for (auto& w : p.writes) outs.push_back({slotOffset(p.dir(w.dir), w.index), w.bytes, w.kind});
   for (auto& [id, copy] : p.copies) {
     auto it = dirs_.find(id);
     if (it != dirs_.end()) *it->second = copy;
   }
   if (outs.empty()) return;
-  uint64_t lo = outs.front().at, hi = outs.front().at + 32;
-  for (auto& o : outs) {
-    lo = std::min(lo, o.at);
-    hi = std::max(hi, o.at + 32);
-  }
-  if (lo / kPage == (hi - 1) / kPage) {
-    // One write within one page: the kernel makes it whole or not at all.
+  // Slots of one page go out in one write, which the kernel makes whole or not at all.
+  auto writeRun = [&](size_t from, size_t to) {
+    uint64_t lo = outs[from].at, hi = outs[from].at + 32;
+    for (size_t i = from; i < to; ++i) {
+      lo = std::min(lo, outs[i].at);
+      hi = std::max(hi, outs[i].at + 32);
+    }
     std::vector<uint8_t> span(hi - lo);
     d_.read(lo, span.data(), span.size());
-    for (auto& o : outs) std::copy(o.bytes.begin(), o.bytes.end(), span.begin() + static_cast<std::ptrdiff_t>(o.at - lo));
+    for (size_t i = from; i < to; ++i) {
+      std::copy(outs[i].bytes.begin(), outs[i].bytes.end(), span.begin() + static_cast<std::ptrdiff_t>(outs[i].at - lo));
+    }
     d_.write(lo, span.data(), span.size());
+  };
+  bool onePage = true;
+  for (auto& o : outs) onePage = onePage && o.at / kPage == outs.front().at / kPage;
+  if (onePage) {
+    writeRun(0, outs.size());
     return;
   }
+  std::stable_sort(outs.begin(), outs.end(), [](const Out& a, const Out& b) { return a.kind < b.kind; });
   std::vector<IntentLog::Write> logged;
   for (auto& o : outs) logged.push_back({o.at, o.bytes});
   if (log_) {
     beginWrites();
     log_->record(logged);
   }
-  for (auto& o : outs) d_.write(o.at, o.bytes.data(), o.bytes.size());
+  for (size_t i = 0; i < outs.size();) {
+    size_t j = i + 1;
+    while (j < outs.size() && outs[j].at / kPage == outs[i].at / kPage) ++j;
+    writeRun(i, j);
+    i = j;
+  }
   if (log_) log_->clear();
 }
 
@@ -538,7 +573,7 @@ void FileSystem::commitLocked(std::vector<Change*>& changes) {
       uint32_t size = static_cast<uint32_t>(c->chain.size);
       for (int i = 0; i < 4; ++i) s[28 + i] = static_cast<uint8_t>(size >> (8 * i));
       setTimesOf(s, FileTimes{c->modified.value_or(now), std::nullopt, now});
-      p.put(dir, r.shortSlot(), s);
+      p.put(dir, r.shortSlot(), s, Plan::kRewrite);
     } else {
       std::string name = volume::checkNewName(c->parts.back(), c->shown);
       for (Change* other : changes) {
@@ -578,8 +613,8 @@ void FileSystem::writeInPlace(const std::vector<std::string>& parts, const std::
     Record r = loadDir(f.dir, "").records[static_cast<size_t>(f.index)];
     if (r.entry.isFolder() || (r.entry.attributes & kReadOnly)) throw Error(kPathFileAccess, shown);
     c.attributes = static_cast<uint8_t>(r.entry.attributes | kArchive);
+    std::vector<uint32_t> chain = fileChain(r, shown);
     if (append) {
-      std::vector<uint32_t> chain = fileChain(r, shown);
       all.resize(r.entry.size);
       readClusters(chain, 0, reinterpret_cast<uint8_t*>(all.data()), all.size());
     }
@@ -678,7 +713,7 @@ void FileSystem::rename(const std::vector<std::string>& from, const std::string&
     Slot from_ = p.slot(src.dir, sr.shortSlot());
     s[11] = from_[11];
     for (int i : {18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31}) s[i] = from_[i];
-    p.put(dst.dir, dr.shortSlot(), s);
+    p.put(dst.dir, dr.shortSlot(), s, Plan::kRewrite);
     deleteSlots(p, src.dir, sr);
     table_->flush();
     d_.sync();
@@ -697,7 +732,7 @@ void FileSystem::rename(const std::vector<std::string>& from, const std::string&
     Slot dotdot = p.slot(id, 1);
     if (dotdot[0] != '.' || dotdot[1] != '.') damaged(d_, "the folder " + shownFrom + " has no \"..\" entry");
     setCluster(dotdot, dst.dir == rootId() ? 0 : dst.dir);
-    p.put(id, 1, dotdot);
+    p.put(id, 1, dotdot, Plan::kParentLink);
   }
   apply(p);
 }
@@ -709,7 +744,7 @@ void FileSystem::setAttributes(const std::vector<std::string>& parts, const std:
   Plan p(*this);
   Slot s = p.slot(f.dir, r.shortSlot());
   s[11] = static_cast<uint8_t>((attributes & (kReadOnly | kHidden | kSystem | kArchive)) | (s[11] & kDirectory));
-  p.put(f.dir, r.shortSlot(), s);
+  p.put(f.dir, r.shortSlot(), s, Plan::kRewrite);
   apply(p);
 }
 
@@ -720,7 +755,7 @@ void FileSystem::setTimes(const std::vector<std::string>& parts, const std::stri
   Plan p(*this);
   Slot s = p.slot(f.dir, r.shortSlot());
   setTimesOf(s, times);
-  p.put(f.dir, r.shortSlot(), s);
+  p.put(f.dir, r.shortSlot(), s, Plan::kRewrite);
   apply(p);
 }
 

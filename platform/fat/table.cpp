@@ -178,17 +178,20 @@ void Table::recount() {
   changedThisSession_ = true;
 }
 
+void Table::markCountUnknown() {
+  if (!g_.fsInfoSector) return;
+  readFsInfo();
+  if (fsInfoUnknownOnDisk_) return;
+  uint8_t v[4];
+  put32(v, kUnknown);
+  fsInfoUnknownOnDisk_ = true;
+  ownUnknown_ = true;
+  d_.write(g_.offset + uint64_t{g_.fsInfoSector} * g_.bytesPerSector + 488, v, 4);
+}
+
 void Table::flush() {
   if (dirtyBlocks_.empty()) return;
-  if (g_.fsInfoSector) {
-    readFsInfo();
-    if (!fsInfoUnknownOnDisk_) {
-      uint8_t v[4];
-      put32(v, kUnknown);
-      d_.write(g_.offset + uint64_t{g_.fsInfoSector} * g_.bytesPerSector + 488, v, 4);
-      fsInfoUnknownOnDisk_ = true;
-    }
-  }
+  markCountUnknown();
   for (uint32_t copy = 0; copy < g_.fatCount; ++copy) {
     // Runs of neighbouring blocks go out in one write each.
     auto it = dirtyBlocks_.begin();
@@ -211,7 +214,7 @@ void Table::flush() {
 }
 
 void Table::finishFsInfo() {
-  if (!g_.fsInfoSector || !changedThisSession_) return;
+  if (!g_.fsInfoSector || (!changedThisSession_ && !ownUnknown_)) return;
   flush();
   uint8_t v[8];
   put32(v, freeClusters());
@@ -219,6 +222,7 @@ void Table::finishFsInfo() {
   d_.write(g_.offset + uint64_t{g_.fsInfoSector} * g_.bytesPerSector + 488, v, 8);
   fsInfoUnknownOnDisk_ = false;
   changedThisSession_ = false;
+  ownUnknown_ = false;
 }
 
 void Table::drop() {
@@ -230,6 +234,7 @@ void Table::drop() {
   fsInfoRead_ = false;
   fsInfoUnknownOnDisk_ = false;
   changedThisSession_ = false;
+  ownUnknown_ = false;
 }
 
 bool Table::syncCopies() {

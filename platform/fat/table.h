@@ -40,6 +40,8 @@ class Table {
   // Writes changed blocks to each copy. On FAT32 the FSInfo count is set to
   // unknown first, so that a kill never leaves a wrong count behind.
   void flush();
+  // Sets the FSInfo count to unknown on the disk (FAT32).
+  void markCountUnknown();
   // After the last flush of a session: the FSInfo count and hint made right.
   void finishFsInfo();
   // Forgets every cached block; nothing may be waiting to be written.
@@ -69,6 +71,7 @@ class Table {
   bool fsInfoRead_ = false;
   bool fsInfoUnknownOnDisk_ = false;
   bool changedThisSession_ = false;
+  bool ownUnknown_ = false;  // this session set the count to unknown
 };
 
 }  // namespace platform::fat

@@ -7,8 +7,9 @@
 //   fat_driver IMAGE mkdir PATH | rmdir PATH | rm PATH | mv FROM TO | mvr FROM TO
 //   fat_driver IMAGE attrib PATH RHSA-letters
 //   fat_driver IMAGE touch                       a write session that changes nothing
-//   fat_driver IMAGE cycle N SIZE PATH...        N rounds; round k writes every
-//        PATH as one set, each holding version k (see versionBytes)
+//   fat_driver IMAGE cycle FIRST N SIZE PATH...  N rounds from version FIRST on;
+//        each writes every PATH as one set, all holding that version
+//        (see versionBytes), and prints the version when it is in
 //   fat_driver IMAGE hold PATH SECONDS           keeps a reader open
 #include <unistd.h>
 
@@ -84,11 +85,11 @@ int main(int argc, char** argv) {
     } else if (cmd == "touch") {
       v->writeInPlace("TOUCHED.TXT", "", false);
       v->remove("TOUCHED.TXT");
-    } else if (cmd == "cycle" && a.size() >= 3) {
-      int rounds = std::stoi(a[0]);
-      size_t size = std::stoul(a[1]);
-      std::vector<std::string> paths(a.begin() + 2, a.end());
-      for (int k = 1; k <= rounds; ++k) {
+    } else if (cmd == "cycle" && a.size() >= 4) {
+      int first = std::stoi(a[0]), rounds = std::stoi(a[1]);
+      size_t size = std::stoul(a[2]);
+      std::vector<std::string> paths(a.begin() + 3, a.end());
+      for (int k = first; k < first + rounds; ++k) {
         std::vector<std::unique_ptr<FileWriter>> ws;
         std::vector<FileWriter*> set;
         for (const std::string& p : paths) {

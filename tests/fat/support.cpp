@@ -90,6 +90,8 @@ namespace {
 
 void mkfs(const fs::path& p, int bits, int kilobytes, uint64_t hiddenSectors) {
   std::vector<std::string> argv{"mkfs.fat", "-F", std::to_string(bits), "-C"};
+  // The smallest FAT32 there is: clusters of one sector.
+  if (bits == 32) argv.insert(argv.begin() + 1, {"-s", "1"});
   if (hiddenSectors) {
     argv.insert(argv.begin() + 1, {"-h", std::to_string(hiddenSectors)});
   }
@@ -110,14 +112,14 @@ Image makeImage(const fs::path& dir, Kind kind, const std::string& name) {
       platform::fat::createFloppyImage(img.path);
       break;
     case Kind::Fat12: mkfs(img.path, 12, 2048, 0); break;
-    case Kind::Fat16: mkfs(img.path, 16, 32768, 0); break;
-    case Kind::Fat32: mkfs(img.path, 32, 65536, 0); break;
+    case Kind::Fat16: mkfs(img.path, 16, 16384, 0); break;
+    case Kind::Fat32: mkfs(img.path, 32, 34000, 0); break;
     case Kind::Fat16Mbr:
     case Kind::Fat32Mbr: {
       bool f32 = kind == Kind::Fat32Mbr;
       fs::path part = dir / (name + ".part");
       fs::remove(part);
-      mkfs(part, f32 ? 32 : 16, f32 ? 65536 : 32768, 2048);
+      mkfs(part, f32 ? 32 : 16, f32 ? 34000 : 16384, 2048);
       std::string bytes = slurp(part);
       fs::remove(part);
       std::string mbr(1 << 20, '\0');

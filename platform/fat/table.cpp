@@ -27,16 +27,16 @@ uint32_t Table::endThreshold() const {
 
 uint8_t* Table::block(uint32_t index) {
   if (index == lastIndex_) return last_;
-  auto it = blocks_.find(index);
-  if (it == blocks_.end()) {
+  if (blocks_.empty()) blocks_.resize(static_cast<size_t>((g_.fatBytes() + kBlock - 1) / kBlock) + 1);
+  std::vector<uint8_t>& b = blocks_.at(index);
+  if (b.empty()) {
     uint64_t start = uint64_t{index} * kBlock;
     size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, g_.fatBytes() - start));
-    std::vector<uint8_t> b(kBlock, 0);
+    b.assign(kBlock, 0);
     d_.read(g_.fatOffset(0) + start, b.data(), n);
-    it = blocks_.emplace(index, std::move(b)).first;
   }
   lastIndex_ = index;
-  last_ = it->second.data();
+  last_ = b.data();
   return last_;
 }
 

@@ -62,7 +62,7 @@ class Table {
 
   Device& d_;
   const Geometry& g_;
-  std::map<uint32_t, std::vector<uint8_t>> blocks_;
+  std::vector<std::vector<uint8_t>> blocks_;  // by block number; empty until read
   std::set<uint32_t> dirtyBlocks_;
   uint32_t lastIndex_ = UINT32_MAX;
   uint8_t* last_ = nullptr;

@@ -288,6 +288,19 @@ void FatImage::hold(std::chrono::milliseconds timeout) {
   if (holds_++ > 0) return;
   bool locked = false;
   try {
+    if (!fdWritable_ && modeWritable(fd_)) {
+      // Write protection taken off: the same file, opened for writing now.
+      int fd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
+      Stamp s = fd >= 0 ? stampOf(fd) : Stamp{};
+      if (fd >= 0 && s.dev == dev_ && s.ino == ino_) {
+        ::close(fd_);
+        fd_ = fd;
+        fdWritable_ = true;
+        device_->setFd(fd_, true);
+      } else if (fd >= 0) {
+        ::close(fd);
+      }
+    }
     lock(timeout);
     locked = true;
     Stamp now = stampOf(fd_);
@@ -535,6 +548,7 @@ std::unique_ptr<FatVolume> FatVolume::openImage(const fs::path& image, FatVolume
 std::string FatVolume::label() const { return path_.string(); }
 
 std::shared_ptr<FatImage> FatVolume::image(const std::string& shown) {
+  std::lock_guard lock(imageMutex_);
   struct stat st {};
   if (::stat(path_.c_str(), &st) != 0) throw Error(kDiskNotReady, shown);
   // Another file under the name is another disk in the drive.
@@ -637,8 +651,8 @@ Space FatVolume::space() {
 }
 
 bool FatVolume::writeProtected() {
-  std::string shown = volume::shown(options_.root, "");
-  return options_.writeProtected || !image(shown)->writable();
+  // In a session, which opens the file for writing once its mode allows it.
+  return run("", [&](auto& img, auto&, auto&) { return options_.writeProtected || !img->writable(); });
 }
 
 // --- formatting ----------------------------------------------------------------------

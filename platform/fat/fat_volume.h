@@ -26,12 +26,28 @@
 // the next session, which leaves it nothing to find. Writing needs the
 // journal: an image whose folder refuses new files is refused for writing.
 //
+// Sets. commitSet() writes every new file's data and FAT first; then all
+// directory slots the set changes go out in one write when they lie in one
+// 4 KB page of the image, otherwise they are recorded in the journal before
+// the first of them is written, so that a kill in between is finished by the
+// next session. The same works for the fixed root folder of FAT12/16 and for
+// a folder with subfolders, which swapping in a rebuilt folder (a new
+// cluster chain and one changed entry) could not give: the fixed root has
+// no chain to swap, and the subfolders' ".." entries name the old chain.
+//
 // A writer holds the image from create() until commit or abort; other
 // processes wait for it (at most lockTimeout, then error 70). The same holds
-// for an open reader.
+// for an open reader; a process's readers and writers of one image never
+// wait for each other. Two processes that each hold one image and wait for
+// the other's would wait until lockTimeout ends it with error 70.
+//
+// Another file under the image's name is another disk in the drive; no
+// file there is no disk (error 71). Readers and writers opened before keep
+// working on the disk they were opened on.
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/volume.h"
@@ -78,7 +94,8 @@ class FatVolume : public Volume {
 
   std::filesystem::path path_;
   FatVolumeOptions options_;
-  std::shared_ptr<FatImage> image_;
+  std::mutex imageMutex_;
+  std::shared_ptr<FatImage> image_;  // the disk in the drive when last looked at
 };
 
 // A freshly formatted 1.44 MB floppy image at path, put in place whole (an

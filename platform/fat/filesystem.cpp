@@ -694,8 +694,9 @@ void FileSystem::rename(const std::vector<std::string>& from, const std::string&
     uint32_t id = rootId();
     for (size_t i = 0; i + 1 < to.size(); ++i) {
       Dir& d = loadDir(id, "");
-      const Record& r = d.records[static_cast<size_t>(d.find(to[i]))];
-      id = r.firstCluster;
+      int k = d.find(to[i]);
+      if (k < 0) throw Error(kPathNotFound, shownTo);
+      id = d.records[static_cast<size_t>(k)].firstCluster;
       if (id == sr.firstCluster) throw Error(kPathFileAccess, shownTo);
     }
   }

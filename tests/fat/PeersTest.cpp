@@ -54,6 +54,8 @@ TEST_P(Peers, MtoolsSeesWhatTheLibraryWrote) {
       {"caf\xC3\xA9.txt", "CAF\xC3\x89.TXT"},
       {"\xE2\x82\xAC" "uro.txt", "_URO~1.TXT"},  // no euro sign in code page 850
       {"archive.kvt.bak", "ARCHIV~1.BAK"},
+      {"exactly13.txt", "EXACTL~1.TXT"},                // a long name that fills its slot
+      {"twenty six characters.text", "TWENTY~1.TEX"},  // ... and two
       {std::string(200, 'n') + ".dat", "NNNNNN~1.DAT"},
   };
   {

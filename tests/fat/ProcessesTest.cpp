@@ -81,17 +81,4 @@ TEST(Processes, TwoWritersAtOnceBothFinishWhole) {
   EXPECT_TRUE(fsckClean(img, &report)) << report;
 }
 
-TEST(Processes, RemovingTheImageIsRemovingTheDisk) {
-  TempDir dir;
-  Image img = makeImage(dir.path(), Kind::Floppy, "floppy.img");
-  auto v = mount(img, "A:");
-  v->writeInPlace("FIRST.TXT", "1", false);
-  fs::rename(img.path, dir / "elsewhere.img");
-  EXPECT_EQ(errorOf([&] { v->list(""); }), kDiskNotReady);
-  platform::fat::createFloppyImage(img.path);  // another disk goes in
-  EXPECT_TRUE(v->list("").empty());
-  fs::rename(dir / "elsewhere.img", img.path);
-  EXPECT_EQ(v->readAll("FIRST.TXT"), "1");
-}
-
 }  // namespace

@@ -85,6 +85,7 @@ TEST_P(VolumeTest, NamesLookupAndListing) {
   put(v, "UPPER.TXT", "u");
   put(v, "My Document.text", "d");
   put(v, "a+b,c;d=e[f].txt", "x");
+  put(v, "trailing. . ", "t");  // stored without its trailing dots and blanks
   struct Case {
     std::string given, longPath;
   } lookups[] = {
@@ -96,6 +97,7 @@ TEST_P(VolumeTest, NamesLookupAndListing) {
       {"readme.txt...", "readme.txt"},
       {"mydocu~1.tex", "My Document.text"},
       {"A_B_C_~1.TXT", "a+b,c;d=e[f].txt"},
+      {"TRAILING", "trailing"},
   };
   for (const Case& c : lookups) {
     std::vector<FileEntry> w = v.walk(c.given);
@@ -114,7 +116,7 @@ TEST_P(VolumeTest, NamesLookupAndListing) {
   } expected[] = {
       {"Program Files", "PROGRA~1", kDirectory}, {"readme.txt", "README.TXT", kArchive},
       {"UPPER.TXT", "UPPER.TXT", kArchive},      {"My Document.text", "MYDOCU~1.TEX", kArchive},
-      {"a+b,c;d=e[f].txt", "A_B_C_~1.TXT", kArchive},
+      {"a+b,c;d=e[f].txt", "A_B_C_~1.TXT", kArchive},      {"trailing", "TRAILING", kArchive},
   };
   std::vector<FileEntry> root = v.list("");
   ASSERT_EQ(root.size(), std::size(expected));

@@ -15,6 +15,7 @@
 #include "platform/error.h"
 #include "platform/shortname.h"
 #include "platform/text.h"
+#include "platform/volume.h"
 #include "platform/winpath.h"
 
 extern char** environ;
@@ -375,21 +376,7 @@ std::vector<std::string> split(std::string_view winPath, char* drive, bool* trai
   *drive = static_cast<char>(std::toupper(static_cast<unsigned char>(winPath[0])));
   std::string_view rest = winPath.substr(2);
   *trailingSeparator = !rest.empty() && (rest.back() == '\\' || rest.back() == '/');
-  std::vector<std::string> parts;
-  size_t i = 0;
-  while (i <= rest.size()) {
-    size_t j = rest.find_first_of("\\/", i);
-    if (j == std::string_view::npos) j = rest.size();
-    std::string_view part = rest.substr(i, j - i);
-    if (part.find('\0') != std::string_view::npos) throw Error(kBadFileNameSyntax, std::string(winPath));
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.emplace_back(part);
-    }
-    i = j + 1;
-  }
-  return parts;
+  return volume::split(rest, std::string(winPath));
 }
 
 namespace {

@@ -89,6 +89,31 @@ std::string utf8ToAnsi(std::string_view utf8) {
   return out;
 }
 
+std::u16string ansiToUtf16(std::string_view ansi) {
+  std::u16string out;
+  out.reserve(ansi.size());
+  for (char ch : ansi) {
+    auto b = static_cast<unsigned char>(ch);
+    out += b >= 0x80 && b < 0xA0 ? kHigh[b - 0x80] : static_cast<char16_t>(b);
+  }
+  return out;
+}
+
+std::string utf16ToAnsi(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (size_t i = 0; i < utf16.size(); ++i) {
+    char16_t c = utf16[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 && utf16[i + 1] < 0xE000) {
+      ++i;  // a character beyond the BMP: no Windows-1252 form
+      out += '?';
+    } else {
+      out += (c >= 0xD800 && c < 0xE000) ? '?' : ansiOf(c);
+    }
+  }
+  return out;
+}
+
 char upperAnsi(char c) {
   auto b = static_cast<unsigned char>(c);
   if (b >= 'a' && b <= 'z') return static_cast<char>(b - 32);

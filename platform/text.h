@@ -8,6 +8,9 @@ namespace platform {
 std::string ansiToUtf8(std::string_view ansi);
 // Characters without a Windows-1252 form become '?'.
 std::string utf8ToAnsi(std::string_view utf8);
+// The same for UTF-16 (long file names); an unpaired surrogate becomes '?'.
+std::u16string ansiToUtf16(std::string_view ansi);
+std::string utf16ToAnsi(std::u16string_view utf16);
 
 // Windows-1252 case mapping (letters with accents included).
 char upperAnsi(char c);

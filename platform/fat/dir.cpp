@@ -23,33 +23,6 @@ constexpr char16_t kCp850[128] = {
     0x00A7, 0x00F7, 0x00B8, 0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,
 };
 
-uint32_t firstCodePoint(const std::string& utf8) {
-  auto b = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(utf8[i])); };
-  if (utf8.empty()) return 0;
-  if (b(0) < 0x80) return b(0);
-  if (b(0) < 0xE0 && utf8.size() >= 2) return (b(0) & 0x1F) << 6 | (b(1) & 0x3F);
-  if (utf8.size() >= 3) return (b(0) & 0x0F) << 12 | (b(1) & 0x3F) << 6 | (b(2) & 0x3F);
-  return 0;
-}
-
-void putUtf8(std::string& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 struct Tables {
   uint8_t toOem[256]{};  // 0: no OEM form
   char toAnsi[256]{};
@@ -59,16 +32,12 @@ struct Tables {
       toAnsi[i] = static_cast<char>(i);
     }
     for (int a = 128; a < 256; ++a) {
-      uint32_t cp = firstCodePoint(ansiToUtf8(std::string(1, static_cast<char>(a))));
+      char16_t cp = ansiToUtf16(std::string(1, static_cast<char>(a)))[0];
       for (int o = 0; o < 128; ++o) {
         if (kCp850[o] == cp) toOem[a] = static_cast<uint8_t>(0x80 + o);
       }
     }
-    for (int o = 128; o < 256; ++o) {
-      std::string u;
-      putUtf8(u, kCp850[o - 128]);
-      toAnsi[o] = utf8ToAnsi(u)[0];
-    }
+    for (int o = 128; o < 256; ++o) toAnsi[o] = utf16ToAnsi(std::u16string(1, kCp850[o - 128]))[0];
   }
 };
 
@@ -151,34 +120,9 @@ DateTime unpack(uint16_t date, uint16_t time) {
   return t;
 }
 
-std::string fromUtf16(const std::u16string& s) {
-  std::string utf8;
-  for (size_t i = 0; i < s.size(); ++i) {
-    uint32_t cp = s[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (cp >= 0xD800 && cp < 0xE000) {
-      cp = '?';
-    }
-    putUtf8(utf8, cp);
-  }
-  return utf8ToAnsi(utf8);
-}
-
-std::u16string toUtf16(std::string_view ansi) {
-  std::u16string out;
-  for (char c : ansi) {
-    auto b = static_cast<unsigned char>(c);
-    out += b < 0x80 ? static_cast<char16_t>(b)
-                    : static_cast<char16_t>(firstCodePoint(ansiToUtf8(std::string(1, c))));
-  }
-  return out;
-}
-
 std::vector<Slot> longNameSlots(std::string_view ansi, const std::string& shortName, uint8_t sum) {
   if (ansi == shortName) return {};
-  std::u16string name = toUtf16(ansi);
+  std::u16string name = ansiToUtf16(ansi);
   size_t parts = (name.size() + 12) / 13;
   std::vector<Slot> out;
   for (size_t k = parts; k >= 1; --k) {
@@ -269,7 +213,7 @@ std::vector<Record> parseSlots(const uint8_t* slots, size_t count, size_t* end) 
     r.entry.shortName = unpackShortName(s, 0, false);
     if (haveLong) {
       size_t len = longName.find(u'\0');
-      r.entry.name = fromUtf16(longName.substr(0, len));
+      r.entry.name = utf16ToAnsi(std::u16string_view(longName).substr(0, len));
       r.first = longFirst;
       r.count = i - longFirst + 1;
     } else {

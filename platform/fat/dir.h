@@ -66,8 +66,4 @@ struct Record {
 // long-name slots that do not belong to the next short one are ignored.
 std::vector<Record> parseSlots(const uint8_t* slots, size_t count, size_t* end);
 
-// Code points of UTF-16 text in Windows-1252 ('?' for what it lacks), and back.
-std::string fromUtf16(const std::u16string& s);
-std::u16string toUtf16(std::string_view ansi);
-
 }  // namespace platform::fat

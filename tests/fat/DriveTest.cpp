@@ -12,15 +12,6 @@ using namespace testing_fat;
 
 namespace {
 
-int errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number();
-  }
-  return 0;
-}
-
 TEST(Drive, WriteProtectionIsTheImageFilesMode) {
   TempDir dir;
   Image img = makeImage(dir.path(), Kind::Floppy, "floppy.img");

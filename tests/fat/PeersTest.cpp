@@ -11,12 +11,6 @@ using namespace testing_fat;
 
 namespace {
 
-void put(Volume& v, const std::string& path, const std::string& bytes, NewFile file = {}) {
-  auto w = v.create(path, file);
-  w->write(bytes);
-  w->commit();
-}
-
 // The attribute letters mattrib shows for a DOS path ("ASHR" order).
 std::string mattribOf(const Image& img, const std::string& dosPath) {
   Result r = mtools("mattrib", img, {dosPath});

@@ -15,21 +15,6 @@ using namespace testing_fat;
 
 namespace {
 
-int errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number();
-  }
-  return 0;
-}
-
-void put(Volume& v, const std::string& path, const std::string& bytes, NewFile file = {}) {
-  auto w = v.create(path, file);
-  w->write(bytes);
-  w->commit();
-}
-
 const DateTime kWhen{2001, 2, 3, 4, 5, 6};
 
 struct Target {

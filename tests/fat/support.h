@@ -4,6 +4,7 @@
 // processes: mtools on IMAGE@@OFFSET and fsck.fat -n on the partition.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ struct Result {
   int status = -1;  // exit status; -1 when the program could not run
   std::string out;  // stdout and stderr together
 };
+// Writes a file through a writer and commits it.
+void put(platform::Volume& v, const std::string& path, const std::string& bytes, platform::NewFile file = {});
+
+// The number of the platform::Error f throws, 0 when it throws none.
+int errorOf(const std::function<void()>& f);
+
 // Runs argv without a shell, stdin from /dev/null unless input is given.
 Result run(const std::vector<std::string>& argv, const std::string& input = {});
 

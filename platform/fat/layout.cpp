@@ -66,6 +66,12 @@ Geometry parse(Device& d, const uint8_t* s, uint64_t offset) {
   if (g.fatBytes() * 8 / bits < clusters + 2) damaged(d, "the FAT is too small for the clusters of the disk");
   if (g.type == FatType::Fat32) {
     if (fat16 != 0 || g.rootEntries != 0) damaged(d, "a FAT32 boot sector with FAT16 fields");
+    uint32_t flags = u16(s + 40);
+    if (flags & 0x80) {
+      g.mirrored = false;
+      g.activeFat = flags & 0x0F;
+      if (g.activeFat >= g.fatCount) damaged(d, "the boot sector names a FAT copy that is not there");
+    }
     g.rootCluster = u32(s + 44);
     if (!g.validCluster(g.rootCluster)) damaged(d, "the root folder starts outside the disk");
     g.fsInfoSector = u16(s + 48);

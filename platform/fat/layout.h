@@ -23,6 +23,8 @@ struct Geometry {
   uint32_t rootCluster = 0;  // FAT32
   uint32_t fsInfoSector = 0; // FAT32, 0 when there is none worth keeping
   uint32_t clusterCount = 0; // data clusters: numbers 2 .. clusterCount + 1
+  uint32_t activeFat = 0;    // the copy in use
+  bool mirrored = true;      // every copy kept equal (FAT32 may turn it off)
   uint32_t serial = 0;
   uint8_t media = 0xF8;
   FatType type = FatType::Fat12;

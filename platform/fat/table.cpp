@@ -33,7 +33,7 @@ uint8_t* Table::block(uint32_t index) {
     uint64_t start = uint64_t{index} * kBlock;
     size_t n = static_cast<size_t>(std::min<uint64_t>(kBlock, g_.fatBytes() - start));
     b.assign(kBlock, 0);
-    d_.read(g_.fatOffset(0) + start, b.data(), n);
+    d_.read(g_.fatOffset(g_.activeFat) + start, b.data(), n);
   }
   lastIndex_ = index;
   last_ = b.data();
@@ -193,6 +193,7 @@ void Table::flush() {
   if (dirtyBlocks_.empty()) return;
   markCountUnknown();
   for (uint32_t copy = 0; copy < g_.fatCount; ++copy) {
+    if (!g_.mirrored && copy != g_.activeFat) continue;
     // Runs of neighbouring blocks go out in one write each.
     auto it = dirtyBlocks_.begin();
     while (it != dirtyBlocks_.end()) {
@@ -239,6 +240,7 @@ void Table::drop() {
 
 bool Table::syncCopies() {
   bool differed = false;
+  if (!g_.mirrored) return false;
   uint64_t total = g_.fatBytes();
   std::vector<uint8_t> other(kBlock);
   for (uint32_t copy = 1; copy < g_.fatCount; ++copy) {

@@ -1,8 +1,9 @@
 #pragma once
 // The file allocation table: cluster links, free space, allocation, and
-// the FAT32 FSInfo sector. Blocks of the first copy are read as they are
-// needed and kept until dropped; changes go to every copy on flush(), the
-// first copy first.
+// the FAT32 FSInfo sector. Blocks of the copy in use (the first, unless a
+// FAT32 volume turned mirroring off) are read as they are needed and kept
+// until dropped; changes go to every mirrored copy on flush(), the first
+// copy first.
 #include <cstdint>
 #include <map>
 #include <optional>

@@ -151,3 +151,32 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Peers,
                          [](const auto& info) { return kindName(info.param); });
 
 }  // namespace
+
+namespace {
+
+// A FAT32 volume with mirroring turned off keeps its chains in the copy its
+// boot sector names; mtools reads that copy too. (fsck.fat reads the first
+// copy whatever the flag says, so it is no judge here.)
+TEST(PeersOnFat32, TheActiveCopyWhenMirroringIsOff) {
+  TempDir dir;
+  Image img = makeImage(dir.path(), Kind::Fat32);
+  spit(dir / "h.txt", "hello");
+  ASSERT_EQ(mtools("mcopy", img, {(dir / "h.txt").string(), "::/HELLO.TXT"}).status, 0);
+  std::string b = slurp(img.path);
+  uint32_t reserved = static_cast<unsigned char>(b[14]) | static_cast<unsigned char>(b[15]) << 8;
+  for (size_t at : {size_t{0}, size_t{6 * 512}}) b[at + 40] = '\x81';  // the second copy, and its backup
+  std::fill_n(b.begin() + reserved * 512 + 12, 64, '\0');             // the first copy forgets the file
+  spit(img.path, b);
+  {
+    auto v = mount(img);
+    EXPECT_EQ(v->readAll("HELLO.TXT"), "hello");
+    put(*v, "HELLO.TXT", "replaced on the second copy");
+    put(*v, "NEW.TXT", std::string(5000, 'n'));
+  }
+  EXPECT_EQ(mtools("mtype", img, {"::/HELLO.TXT"}).out, "replaced on the second copy");
+  EXPECT_EQ(mtools("mtype", img, {"::/NEW.TXT"}).out, std::string(5000, 'n'));
+  std::string after = slurp(img.path);
+  EXPECT_EQ(after.substr(reserved * 512 + 12, 64), std::string(64, '\0'));  // the first copy was left alone
+}
+
+}  // namespace

@@ -163,6 +163,7 @@ void frmGlavni::importSpywareScript(bool block, const char* encName, const char*
   std::string script;
   spyware::BlockRecord record;
   std::optional<std::string> recordBefore;  // the record file as it was, when there was one
+  bool recorded = false;                     // the block added to the record
   try {
     if (platform::fileSize(ctx.machine, enc) > spyware::kMaxDefinitionBytes) {
       program().msgBox("The spyware definition file " + enc + " cannot be used: it is larger than " +
@@ -186,9 +187,8 @@ void frmGlavni::importSpywareScript(bool block, const char* encName, const char*
       record = spyware::BlockRecord::parse(*recordBefore);
     }
     if (block) {
-      if (spyware::recordBefore(ctx.registry, checked.entries, record)) {
-        platform::writeFileAtomic(ctx.machine, recordFile, record.text());
-      }
+      recorded = spyware::recordBefore(ctx.registry, checked.entries, record);
+      if (recorded) platform::writeFileAtomic(ctx.machine, recordFile, record.text());
     } else {
       const spyware::UnblockPlan plan = spyware::planUnblock(ctx.registry, checked.entries, record);
       for (const auto& e : plan.handled) record.remove(e);
@@ -221,7 +221,7 @@ void frmGlavni::importSpywareScript(bool block, const char* encName, const char*
   // as it was, an unblock that did drops what it gave back.
   const bool imported = started && status == 0;
   try {
-    if (block && !imported) {
+    if (block && recorded && !imported) {
       if (recordBefore) {
         platform::writeFileAtomic(ctx.machine, recordFile, *recordBefore);
       } else {

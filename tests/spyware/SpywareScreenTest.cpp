@@ -232,18 +232,28 @@ TEST_F(SpywareScreen, UnblockGivesBackWhatTheBlockTook) {
   const std::string comet = kDomains + "\\cometsystems.com";
   const std::string killed = kActiveX + "\\{5DCE4506-356D-41C7-8096-0BAAAA64B48D}";
   const std::string empty = kActiveX + "\\{05BF0061-6432-4ACA-86E6-EEA8C0B26477}";
+  // The unblock script of earlier definitions removed whole keys.
+  std::string olderUndo = "REGEDIT4\r\n\r\n";
+  for (const auto& line : crlfLines(kAntispy)) {
+    if (!line.empty() && line.front() == '[') olderUndo += "[-" + line.substr(1) + "\r\n\r\n";
+  }
   struct Case {
     const char* what;
     bool internetExplorer;
     bool userEntries;
     int blocks;
+    bool olderUndo = false;
   };
   for (const Case c : {Case{"Internet Explorer's keys only", true, false, 1},
                        Case{"no Internet Explorer keys at all", false, false, 1},
                        Case{"the user's own entries", true, true, 1},
-                       Case{"the user's own entries, blocked twice", true, true, 2}}) {
+                       Case{"the user's own entries, blocked twice", true, true, 2},
+                       Case{"the user's own entries, unblocked by the older script", true, true, 1, true}}) {
     SCOPED_TRACE(c.what);
     Station st(c.internetExplorer);
+    if (c.olderUndo) {
+      std::ofstream(st.util() / "undospy.enc", std::ios::binary | std::ios::trunc) << spyware::ConvertString(olderUndo);
+    }
     if (c.userEntries) {
       // A Restricted-zone entry of the user's with a value and a subkey of its own.
       st.setValue(HKEY_CURRENT_USER, gator, "file", REG_DWORD, dword(4));

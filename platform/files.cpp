@@ -380,7 +380,8 @@ bool pathExists(const Machine& m, std::string_view path) { return statPath(m, pa
 
 // --- reading -----------------------------------------------------------------------
 
-std::string readFile(const Machine& m, std::string_view path) {
+void readFileInPieces(const Machine& m, std::string_view path, size_t piece,
+                      const std::function<void(std::string_view)>& take) {
   winpath::Walk w = existing(m, path);
   int fd = ::open(w.host.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) failErrno(errno, path);
@@ -389,20 +390,30 @@ std::string readFile(const Machine& m, std::string_view path) {
     ::close(fd);
     throw Error(kPathFileAccess, str(path));
   }
-  std::string out;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int err = errno;
-      ::close(fd);
-      failErrno(err, path);
+  std::string buf(piece > 0 ? piece : 1, '\0');
+  size_t filled = 0;
+  try {
+    for (;;) {
+      ssize_t n = ::read(fd, buf.data() + filled, buf.size() - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) failErrno(errno, path);
+      filled += static_cast<size_t>(n);
+      if (filled == buf.size() || (n == 0 && filled > 0)) {
+        take(std::string_view(buf.data(), filled));
+        filled = 0;
+      }
+      if (n == 0) break;
     }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
+  } catch (...) {
+    ::close(fd);
+    throw;
   }
   ::close(fd);
+}
+
+std::string readFile(const Machine& m, std::string_view path) {
+  std::string out;
+  readFileInPieces(m, path, 65536, [&](std::string_view s) { out.append(s); });
   return out;
 }
 

@@ -7,7 +7,7 @@
 
 #include "dialogs/TipOfDay.h"
 #include "dialogs/frmIntro.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace app {
 

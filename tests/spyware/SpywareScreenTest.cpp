@@ -13,7 +13,7 @@
 #include "LocalHttpServer.h"
 #include "app/frmGlavni.h"
 #include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/text.h"
 #include "spyware/FileConverter.h"
 #include "TestMachine.h"

@@ -13,7 +13,7 @@
 #include "app/program.h"
 #include "platform/launcher.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/tasks.h"
 #include "ui/common/ProgramLocation.h"
 #include "ui/qt/Look.h"

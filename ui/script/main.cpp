@@ -13,7 +13,7 @@
 #include "platform/error.h"
 #include "platform/launcher.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/tasks.h"
 #include "platform/timer.h"
 #include "ui/common/ProgramLocation.h"

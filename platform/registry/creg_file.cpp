@@ -395,7 +395,7 @@ char* putEntry(char* p, const Key& k, bool isTop, uint16_t index, size_t size, s
   put16(p + 14, static_cast<uint32_t>(k.valueCount()));
   put32(p + 16, 0);
   p += kNameHeader;
-  std::memcpy(p, name.data(), name.size());
+  if (!name.empty()) std::memcpy(p, name.data(), name.size());
   p += name.size();
   for (size_t i = 0; i < k.valueCount(); ++i) {
     const Value& v = k.value(i);

@@ -28,6 +28,11 @@ const std::vector<PeerCase>& peerCases() {
   static const std::vector<PeerCase> cases = {
       {"empty", [](Key&) {}},
       {"one key", [](Key& top) { top.addChild("SOFTWARE"); }},
+      {"values of the top key itself",
+       [](Key& top) {
+         top.setValue("", 1, sz("top"));
+         top.addChild("Under");
+       }},
       {"deep nesting",
        [](Key& top) {
          Key* k = &top;

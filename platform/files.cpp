@@ -380,15 +380,50 @@ bool pathExists(const Machine& m, std::string_view path) { return statPath(m, pa
 
 // --- reading -----------------------------------------------------------------------
 
-std::string readFile(const Machine& m, std::string_view path) {
+namespace {
+
+// A file opened for reading; its status beside it.
+int openForReading(const Machine& m, std::string_view path, struct stat& st) {
   winpath::Walk w = existing(m, path);
   int fd = ::open(w.host.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) failErrno(errno, path);
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
     throw Error(kPathFileAccess, str(path));
   }
+  return fd;
+}
+
+}  // namespace
+
+void readFileInPieces(const Machine& m, std::string_view path, size_t piece,
+                      const std::function<void(std::string_view)>& take) {
+  struct stat st;
+  int fd = openForReading(m, path, st);
+  std::string buf(piece > 0 ? piece : 1, '\0');
+  size_t filled = 0;
+  try {
+    for (;;) {
+      ssize_t n = ::read(fd, buf.data() + filled, buf.size() - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) failErrno(errno, path);
+      filled += static_cast<size_t>(n);
+      if (filled == buf.size() || (n == 0 && filled > 0)) {
+        take(std::string_view(buf.data(), filled));
+        filled = 0;
+      }
+      if (n == 0) break;
+    }
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);
+}
+
+std::string readFile(const Machine& m, std::string_view path) {
+  struct stat st;
+  int fd = openForReading(m, path, st);
   // Read straight into a string of the file's size: a hive of megabytes is
   // read on every change of it.
   std::string out;

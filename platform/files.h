@@ -39,6 +39,10 @@ bool folderExists(const Machine& m, std::string_view path);
 bool pathExists(const Machine& m, std::string_view path);
 
 std::string readFile(const Machine& m, std::string_view path);   // raw bytes
+// The same in pieces of `piece` bytes (the last one shorter), handed to take
+// in order, so a file of any size needs one piece of memory.
+void readFileInPieces(const Machine& m, std::string_view path, size_t piece,
+                      const std::function<void(std::string_view)>& take);
 // Creates or truncates and writes (the classic "Open For Output/Binary").
 void writeFile(const Machine& m, std::string_view path, std::string_view bytes);
 // Writes to a temporary file in the same folder, flushes, renames over path.

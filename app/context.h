@@ -4,7 +4,7 @@
 
 #include "platform/launcher.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/timer.h"
 
 namespace platform::net {

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "spyware/DefinitionCheck.h"
 
 namespace spyware {

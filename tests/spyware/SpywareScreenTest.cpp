@@ -16,7 +16,7 @@
 #include "platform/files.h"
 #include "platform/net/http.h"
 #include "platform/net/internet.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/text.h"
 #include "spyware/FileConverter.h"
 #include "TestMachine.h"

@@ -9,7 +9,7 @@
 
 #include "TestMachine.h"
 #include "app/frmGlavni.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "ui/common/ProgramLocation.h"
 
 namespace fs = std::filesystem;

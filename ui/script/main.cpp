@@ -15,7 +15,7 @@
 #include "platform/machine.h"
 #include "platform/net/http.h"
 #include "platform/net/internet.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/tasks.h"
 #include "platform/timer.h"
 #include "ui/common/ProgramLocation.h"

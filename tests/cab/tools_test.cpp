@@ -239,15 +239,22 @@ TEST_F(MachineTools, PuxGivesMembersTheirDateTimeAndAttributes) {
   cab::write(v, out, {});
   platform::writeFile(*m, "C:\\WINDOWS\\rb000.cab", out.bytes());
 
-  for (int round = 0; round < 2; ++round) {  // the second replaces a read-only file
+  const std::string got = P + "\\Exchange\\System.dat";
+  for (int round = 0; round < 2; ++round) {
     Ran r = tool(kPux, {"C:\\WINDOWS\\RB000.CAB", "/Y", "/E", "/L", P + "\\Exchange\\"});
     ASSERT_EQ(r.status, 0) << r.output;
-    std::string got = P + "\\Exchange\\System.dat";
     EXPECT_EQ(readHost(host(got)), bytes);
     EXPECT_EQ(platform::getAttributes(*m, got) & 0x27, 0x27);
     platform::DateTime t = platform::lastModified(*m, got);
     EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second}),
               std::vector<int>({1999, 4, 23, 21, 5, 10}));
+    // /Y never replaces a read-only file: the next round clears it first.
+    Ran refused = tool(kPux, {"C:\\WINDOWS\\RB000.CAB", "/Y", "/E", "/L", P + "\\Exchange\\"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find(got + " is read-only and is not replaced; nothing extracted"), std::string::npos)
+        << refused.output;
+    EXPECT_EQ(platform::getAttributes(*m, got) & 0x27, 0x27);
+    platform::setAttributes(*m, got, platform::kArchive);
   }
 
   Ran list = tool(kPux, {"/D", "C:\\WINDOWS\\rb000.cab"});

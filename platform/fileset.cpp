@@ -68,14 +68,15 @@ void makeFolderLike(const fs::path& from, const fs::path& to) {
   if ((mode | S_IRWXU) != mode) ::chmod(to.c_str(), mode);
 }
 
-// Short names of a folder's entries stored now, so that the rebuilt folder
-// names them as the old one did.
+// Short names of a folder's entries (and its subfolders') stored now, so
+// that the rebuilt folder names them as the old one did.
 void settleShortNames(const fs::path& dir) {
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     std::string host = it->path().filename().string();
-    if (temporaries::isTemporary(host) || isValid83(utf8ToAnsi(host))) continue;
-    if (!shortname::stored(it->path())) shortname::of(dir, host);
+    if (temporaries::isTemporary(host)) continue;
+    if (!isValid83(utf8ToAnsi(host)) && !shortname::stored(it->path())) shortname::of(dir, host);
+    if (it->is_directory(ec) && !it->is_symlink(ec)) settleShortNames(it->path());
   }
 }
 
@@ -238,7 +239,6 @@ struct FileSet::Impl {
   // Links what the set leaves alone from `from` into the new folder `to`.
   bool linkTree(const fs::path& from, const fs::path& to, const std::set<fs::path>& replaced,
                 const std::set<fs::path>& ours) {
-    settleShortNames(from);
     std::error_code ec;
     for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
       const fs::path& p = it->path();
@@ -270,6 +270,8 @@ struct FileSet::Impl {
     // The folder's own short name goes with it to the new folder.
     std::string folderName = host.filename().string();
     if (!isValid83(utf8ToAnsi(folderName)) && !shortname::stored(host)) shortname::of(parent, folderName);
+    settleShortNames(host);
+    // No short name is given out in the folder while it is rebuilt.
     shortname::FolderLock lock(host);
     temporaries::sweep(parent);
     fs::path next = parent / temporaries::newName();
@@ -437,7 +439,14 @@ void FileSet::remove(size_t i) {
   e.remove = true;
 }
 
-void FileSet::commit() { impl_->commit(); }
+void FileSet::commit() {
+  try {
+    impl_->commit();
+  } catch (...) {
+    impl_->dropTemps();  // nothing of a failed set stays behind
+    throw;
+  }
+}
 
 // --- helpers on the set ---------------------------------------------------------
 

@@ -396,6 +396,11 @@ std::string DirEnum::next() {
   return names_[pos_++];
 }
 
+void removeStaleTemporaries(const Machine& m, std::string_view folder) {
+  winpath::Walk w = winpath::walk(m, folder);
+  if (w.complete()) temporaries::sweep(w.host);
+}
+
 bool isWriteProtected(const Machine& m, char drive) { return writeProtected(m, drive); }
 
 uint64_t freeSpace(const Machine& m, char drive) {

@@ -99,6 +99,10 @@ class DirEnum {
   size_t pos_ = 0;
 };
 
+// Removes the temporaries in a folder that runs now gone left behind (every
+// write that makes a temporary there does this first).
+void removeStaleTemporaries(const Machine& m, std::string_view folder);
+
 // The floppy in the drive is write-protected.
 bool isWriteProtected(const Machine& m, char drive);
 

@@ -482,6 +482,17 @@ FolderSnapshot::FolderSnapshot(const Machine& m, std::string_view folder, std::v
 
 FolderSnapshot::~FolderSnapshot() { removeHostTree(keep_); }
 
+bool FolderSnapshot::unchanged(const std::string& name) const {
+  for (size_t i = 0; i < names_.size(); ++i) {
+    if (!equalsNoCase(names_[i], name)) continue;
+    HostStat now = statOf(winpath::walk(m_, winJoin(folder_, name)).host);
+    if (!kept_[i]) return !now.exists;
+    HostStat then = statOf(keep_ / std::to_string(i));
+    return now.exists && now.st.st_dev == then.st.st_dev && now.st.st_ino == then.st.st_ino;
+  }
+  return false;
+}
+
 void FolderSnapshot::restore() {
   std::vector<FileSet::File> files;
   for (const std::string& n : names_) files.push_back({n, 0});

@@ -84,6 +84,9 @@ class FolderSnapshot {
   FolderSnapshot& operator=(const FolderSnapshot&) = delete;
   // The named files as they were, those absent then removed; as one set.
   void restore();
+  // The folder's file of that name is still the one kept (or still absent):
+  // nothing has replaced it since.
+  bool unchanged(const std::string& name) const;
 
  private:
   const Machine& m_;

@@ -116,15 +116,16 @@ TEST_P(FullBackup, ArchiveHoldsTheLiveSystemFilesAndTheInformation) {
   // The lists show it once their screens are opened; the same name again
   // replaces the archive.
   EXPECT_TRUE(h.main->lvwRestore->rows().empty());
+  // The date column in the machine's (US default) short date and time.
+  platform::setLastModified(rm.machine(), kProgram + "\\archive\\Before update.kvt",
+                            platform::DateTime{2004, 3, 9, 14, 5, 8});
   h.main->tlbCmdRestore_Click();
   h.main->tlbCmdRescueDisk_Click();
   for (app::Control* list : {h.main->lvwRestore, h.main->lvwRescueDisk}) {
     ASSERT_EQ(list->rows().size(), 1u);
     EXPECT_EQ(list->rows()[0].text, "Before update.kvt");
     EXPECT_EQ(list->rows()[0].key, kProgram + "\\archive\\Before update.kvt");
-    EXPECT_EQ(list->rows()[0].subItem,
-              platform::formatDateTime(rm.machine(),
-                                       platform::lastModified(rm.machine(), kProgram + "\\archive\\Before update.kvt")));
+    EXPECT_EQ(list->rows()[0].subItem, "3/9/2004 2:05:08 PM");
   }
   h.main->cmdMakeBackup->userClick();
   ASSERT_TRUE(h.waitForTools());

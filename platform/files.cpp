@@ -230,17 +230,7 @@ void copyFile(const Machine& m, std::string_view from, std::string_view to) {
   TempFile t;
   try {
     openTemp(t, dst.host.parent_path(), 0666, to);
-    char buf[65536];
-    for (;;) {
-      ssize_t n = ::read(in, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) failErrno(errno, from);
-      if (n == 0) break;
-      writeAll(t.fd, std::string_view(buf, static_cast<size_t>(n)), to);
-    }
-    ::fchmod(t.fd, (sh.st.st_mode & 0777) | S_IWUSR);
-    struct timespec times[2] = {sh.st.st_atim, sh.st.st_mtim};
-    ::futimens(t.fd, times);
+    copyContents(in, t.fd, sh.st, from, to);
     finishTemp(t, to);
   } catch (...) {
     ::close(in);

@@ -406,18 +406,7 @@ void FileSet::copyFrom(size_t i, std::string_view from) {
   int out = -1;
   try {
     out = impl_->openTemp(e, 0666);
-    char buf[65536];
-    for (;;) {
-      ssize_t n = ::read(in, buf, sizeof buf);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) failErrno(errno, from);
-      if (n == 0) break;
-      writeAll(out, std::string_view(buf, static_cast<size_t>(n)), e.path);
-    }
-    ::fchmod(out, (sh.st.st_mode & 0777) | S_IWUSR);
-    struct timespec times[2] = {sh.st.st_atim, sh.st.st_mtim};
-    ::futimens(out, times);
-    if (::fsync(out) != 0) failErrno(errno, e.path);
+    copyContents(in, out, sh.st, from, e.path);
     int fd = out;
     out = -1;
     if (::close(fd) != 0) failErrno(errno, e.path);

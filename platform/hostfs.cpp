@@ -212,6 +212,21 @@ void writeAll(int fd, std::string_view bytes, std::string_view path) {
   }
 }
 
+void copyContents(int in, int out, const struct stat& source, std::string_view from, std::string_view to) {
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) failErrno(errno, from);
+    if (n == 0) break;
+    writeAll(out, std::string_view(buf, static_cast<size_t>(n)), to);
+  }
+  ::fchmod(out, (source.st_mode & 0777) | S_IWUSR);
+  struct timespec times[2] = {source.st_atim, source.st_mtim};
+  ::futimens(out, times);
+  if (::fsync(out) != 0) failErrno(errno, to);
+}
+
 void syncFolder(const fs::path& dir) {
   int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {

@@ -65,6 +65,9 @@ void markArchive(const fs::path& p);
 // Throws on failure; the descriptor stays its owner's to close.
 void writeAll(int fd, std::string_view bytes, std::string_view path);
 void syncFolder(const fs::path& dir);
+// The bytes of in copied to out, which gets the source's mode (writable)
+// and times; made durable. Throws naming from or to.
+void copyContents(int in, int out, const struct stat& source, std::string_view from, std::string_view to);
 // Puts a finished temporary file in place of target, which keeps its short
 // name when it existed.
 void replaceWith(const fs::path& tmp, const fs::path& target, std::string_view path);

@@ -13,18 +13,10 @@
 
 using namespace platform;
 using testing_machine::TempMachine;
+using testing_machine::errorOf;
 namespace fs = std::filesystem;
 
 namespace {
-
-int errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 ino_t inode(const fs::path& p) {
   struct stat st {};

@@ -4,8 +4,13 @@
 
 #include "platform/launcher.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/timer.h"
+
+namespace platform::net {
+class Http;
+class InternetProvider;
+}  // namespace platform::net
 
 namespace app {
 
@@ -18,11 +23,15 @@ struct Context {
   platform::Launcher& launcher;
   platform::EventLoop& loop;
   Desktop& desktop;
-  // Windows path of the folder the executable runs from, no trailing "\".
+  // Windows path of the folder the executable runs from, without a
+  // trailing "\" except at a drive root ("C:\"), as the platform gives it.
   std::string programFolder;
   // The executable's file name without extension: the application name of
   // the preferences.
   std::string exeName;
+  // The connection state and the HTTP client; none: no internet.
+  platform::net::InternetProvider* internet = nullptr;
+  platform::net::Http* http = nullptr;
 };
 
 // The program's own title and version.

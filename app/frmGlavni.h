@@ -20,6 +20,7 @@
 #include "platform/fileset.h"
 #include "platform/timer.h"
 
+#include "spyware/DefinitionUpdate.h"
 #include "spyware/I_INTConnection.h"
 
 namespace app {
@@ -230,13 +231,17 @@ class frmGlavni : public Form {
   void cmdBlockSpy_Click();
   void cmdUndoSpy_Click();
   void cmdInternetUpdate_Click();
-  void importSpywareScript(const char* encName, const char* regName, const char* statusPrefix,
-                           const char* successText);
+  void importSpywareScript(bool block, const char* encName, const char* regName,
+                           const char* statusPrefix, const char* successText);
+  void showScriptLines(const std::string& script, const char* statusPrefix);
   void createConnection();
   void dropConnection();
   // The connection object, from the end of the opening until the closing.
-  std::unique_ptr<spyware::InternetProvider> internet;
   std::unique_ptr<spyware::I_INTConnection> connection;
+  // How long the update may take and how large a definition file may be.
+  spyware::UpdateLimits updateLimits;
+  // A block, unblock or update is running.
+  bool spywareBusy = false;
 
   // shell/ declares its members here.
   void FileAssociate();

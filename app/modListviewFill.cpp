@@ -1,7 +1,7 @@
 #include "app/modListviewFill.h"
 
 #include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace app {
 

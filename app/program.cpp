@@ -7,7 +7,8 @@
 
 #include "dialogs/TipOfDay.h"
 #include "dialogs/frmIntro.h"
-#include "platform/registry.h"
+#include "platform/error.h"
+#include "platform/registry/registry.h"
 
 namespace app {
 
@@ -129,7 +130,10 @@ std::string Program::getSetting(std::string_view key, std::string_view defaultVa
 }
 
 void Program::saveSetting(std::string_view key, std::string_view value) {
-  platform::SaveSetting(ctx_.machine, ctx_.exeName, "Options", key, value);
+  try {
+    platform::SaveSetting(ctx_.machine, ctx_.exeName, "Options", key, value);
+  } catch (const platform::Error&) {
+  }
 }
 
 std::string commandProgram(std::string_view path) {

@@ -60,7 +60,9 @@ class Program {
   // without waiting. Throws platform::Error when it cannot be started.
   platform::JobId shell(std::string_view commandLine, platform::WindowStyle style);
 
-  // Preferences under the application name, section "Options".
+  // Preferences under the application name, section "Options". A
+  // preference that cannot be stored (a full disk, a damaged User.dat) is
+  // let go: the dialogs store one as they load, and the program must start.
   std::string getSetting(std::string_view key, std::string_view defaultValue) const;
   void saveSetting(std::string_view key, std::string_view value);
 

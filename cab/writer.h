@@ -1,8 +1,8 @@
 #pragma once
 // Writing one Microsoft Cabinet with one folder, MSZIP-compressed (or
 // stored). Streams the sources with bounded memory; 32 KiB blocks are
-// compressed on several threads at once, each with the previous 32 KiB of
-// input as its dictionary, so the bytes do not depend on the thread count.
+// compressed on several threads at once, each with the input just before it
+// as its dictionary, so the bytes do not depend on the thread count.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,7 +24,6 @@ enum class Compression { Stored, MSZIP };
 
 struct WriteOptions {
   Compression compression = Compression::MSZIP;
-  int level = 6;             // zlib level for MSZIP
   uint32_t reserve = 0;      // per-cabinet reserve area, zeros (<= 60000)
   unsigned threads = 0;      // 0: every core
   uint64_t maxSize = 0;      // 0: no limit; a larger cabinet is an error

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/form.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace app {
 

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace platform {
 

@@ -99,19 +99,58 @@ bool pathExists(const Machine& m, std::string_view path) { return statPath(m, pa
 
 // --- reading -----------------------------------------------------------------------
 
-std::string readFile(const Machine& m, std::string_view path) {
+namespace {
+
+// A file opened for reading; its status beside it.
+int openForReading(const Machine& m, std::string_view path, struct stat& st) {
   winpath::Walk w = existing(m, path);
   int fd = ::open(w.host.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) failErrno(errno, path);
-  struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
     throw Error(kPathFileAccess, str(path));
   }
+  return fd;
+}
+
+}  // namespace
+
+void readFileInPieces(const Machine& m, std::string_view path, size_t piece,
+                      const std::function<void(std::string_view)>& take) {
+  struct stat st;
+  int fd = openForReading(m, path, st);
+  std::string buf(piece > 0 ? piece : 1, '\0');
+  size_t filled = 0;
+  try {
+    for (;;) {
+      ssize_t n = ::read(fd, buf.data() + filled, buf.size() - filled);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) failErrno(errno, path);
+      filled += static_cast<size_t>(n);
+      if (filled == buf.size() || (n == 0 && filled > 0)) {
+        take(std::string_view(buf.data(), filled));
+        filled = 0;
+      }
+      if (n == 0) break;
+    }
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  ::close(fd);
+}
+
+std::string readFile(const Machine& m, std::string_view path) {
+  struct stat st;
+  int fd = openForReading(m, path, st);
+  // Read straight into a string of the file's size: a hive of megabytes is
+  // read on every change of it.
   std::string out;
-  char buf[65536];
+  size_t have = 0;
+  out.resize(S_ISREG(st.st_mode) ? static_cast<size_t>(st.st_size) + 1 : 65536);
   for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (have == out.size()) out.resize(out.size() * 2);
+    ssize_t n = ::read(fd, out.data() + have, out.size() - have);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       int err = errno;
@@ -119,9 +158,10 @@ std::string readFile(const Machine& m, std::string_view path) {
       failErrno(err, path);
     }
     if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
+    have += static_cast<size_t>(n);
   }
   ::close(fd);
+  out.resize(have);
   return out;
 }
 
@@ -158,11 +198,12 @@ void writeInPlace(const Machine& m, std::string_view path, std::string_view byte
 // flushed and renamed over the target. `size`, when known, is checked
 // against the free space first.
 void replaceAtomically(const Machine& m, const winpath::Walk& w, std::string_view path, uint8_t attributes,
-                       std::optional<uint64_t> size, const std::function<void(const PutBytes& put)>& produce) {
+                       std::optional<uint64_t> size, const std::function<void(const PutBytes& put)>& produce,
+                       ReadOnlyTarget readOnly = ReadOnlyTarget::Refuse) {
   HostStat h = statOf(w.host);
   if (h.dir) throw Error(kPathFileAccess, str(path));
   checkWritable(m, w.drive, path);
-  refuseReadOnly(h, path);
+  if (readOnly == ReadOnlyTarget::Refuse) refuseReadOnly(h, path);
   if (size) checkSpace(m, w, *size, h.exists ? static_cast<uint64_t>(h.st.st_size) : 0, path);
   TempFile t;
   mode_t mode = h.exists && !h.link ? (h.st.st_mode & 0777) | S_IWUSR : 0666;
@@ -202,15 +243,15 @@ void writeFileAtomic(const Machine& m, std::string_view path, std::string_view b
 }
 
 void writeFileAtomicStreamed(const Machine& m, std::string_view path, uint8_t attributes,
-                             const std::function<void(const PutBytes& put)>& produce) {
+                             const std::function<void(const PutBytes& put)>& produce, ReadOnlyTarget readOnly) {
   winpath::Walk w = inExistingFolder(m, path);
   if (m.isFloppy(w.drive)) {  // the free space is checked against the whole
     std::string all;
     produce([&](std::string_view s) { all.append(s); });
-    replaceAtomically(m, w, path, attributes, all.size(), [&](const PutBytes& put) { put(all); });
+    replaceAtomically(m, w, path, attributes, all.size(), [&](const PutBytes& put) { put(all); }, readOnly);
     return;
   }
-  replaceAtomically(m, w, path, attributes, std::nullopt, produce);
+  replaceAtomically(m, w, path, attributes, std::nullopt, produce, readOnly);
 }
 
 void copyFile(const Machine& m, std::string_view from, std::string_view to) {

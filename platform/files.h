@@ -49,6 +49,10 @@ bool folderExists(const Machine& m, std::string_view path);
 bool pathExists(const Machine& m, std::string_view path);
 
 std::string readFile(const Machine& m, std::string_view path);   // raw bytes
+// The same in pieces of `piece` bytes (the last one shorter), handed to take
+// in order, so a file of any size needs one piece of memory.
+void readFileInPieces(const Machine& m, std::string_view path, size_t piece,
+                      const std::function<void(std::string_view)>& take);
 // Creates or truncates and writes (the classic "Open For Output/Binary").
 void writeFile(const Machine& m, std::string_view path, std::string_view bytes);
 // Writes to a temporary file in the same folder, flushes, renames over path.
@@ -56,10 +60,14 @@ void writeFile(const Machine& m, std::string_view path, std::string_view bytes);
 void writeFileAtomic(const Machine& m, std::string_view path, std::string_view bytes,
                      uint8_t attributes = kArchive);
 // The same for bytes made while they are written: produce hands its pieces
-// to put, so a text of megabytes never needs memory of its size.
+// to put, so a text of megabytes never needs memory of its size. A
+// read-only target is refused, except for the registry's hives, which
+// Windows rewrites whatever that flag says (Replace).
 using PutBytes = std::function<void(std::string_view)>;
+enum class ReadOnlyTarget { Refuse, Replace };
 void writeFileAtomicStreamed(const Machine& m, std::string_view path, uint8_t attributes,
-                             const std::function<void(const PutBytes& put)>& produce);
+                             const std::function<void(const PutBytes& put)>& produce,
+                             ReadOnlyTarget readOnly = ReadOnlyTarget::Refuse);
 void appendFile(const Machine& m, std::string_view path, std::string_view bytes);
 // Copies, replacing the target (FileCopy); the copy gets the source's
 // attributes and modification time. Atomic on the target.

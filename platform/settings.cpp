@@ -1,7 +1,7 @@
 #include <string>
 
 #include "platform/error.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace platform {
 

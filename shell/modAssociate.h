@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "platform/launcher.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace platform {
 class Machine;

@@ -1,26 +1,21 @@
 #include "spyware/DefinitionUpdate.h"
 
-#include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cstdio>
 
-#include <cerrno>
-#include <cstring>
-#include <memory>
-#include <mutex>
-#include <vector>
+#include "platform/error.h"
+#include "platform/files.h"
+#include "spyware/FileConverter.h"
 
 namespace spyware {
 
-namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using platform::net::HttpTransfer;
 
 namespace {
 
-size_t collect(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
-}
+// How much later than asked the client may give up before the update stops
+// waiting for it.
+constexpr std::chrono::milliseconds kGrace{2000};
 
 const char* reasonPhrase(long status) {
   switch (status) {
@@ -39,156 +34,159 @@ const char* reasonPhrase(long status) {
   }
 }
 
-// A file written beside its target, renamed over it on commit, removed
-// otherwise.
-class StagedFile {
- public:
-  StagedFile(const fs::path& target, const std::string& bytes) : target_(target) {
-    // A read-only definition file stays as it is, as on Windows.
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0 && (old.st_mode & S_IWUSR) == 0) {
-      throw std::runtime_error(why("cannot replace", EACCES));
-    }
-    std::string pattern = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0) throw std::runtime_error(why("cannot create a file beside", errno));
-    temp_ = pattern;
-    size_t done = 0;
-    int err = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        err = errno;
-        break;
-      }
-      done += static_cast<size_t>(n);
-    }
-    struct stat st {};
-    ::fchmod(fd, ::stat(target.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644);
-    if (err == 0 && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
-    if (err != 0) {
-      discard();
-      throw std::runtime_error(why("cannot write", err));
-    }
-  }
-  ~StagedFile() { discard(); }
-  StagedFile(const StagedFile&) = delete;
-  StagedFile& operator=(const StagedFile&) = delete;
-
-  void commit() {
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-      throw std::runtime_error(why("cannot replace", errno));
-    }
-    temp_.clear();
-  }
-
- private:
-  std::string why(const char* what, int err) const {
-    return std::string(what) + " " + target_.string() + ": " + std::strerror(err);
-  }
-  void discard() {
-    if (!temp_.empty()) {
-      std::error_code ec;
-      fs::remove(temp_, ec);
-      temp_.clear();
-    }
-  }
-  fs::path target_;
-  fs::path temp_;
-};
-
 }  // namespace
 
-HttpResponse httpGet(const std::string& url) {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-
-  HttpResponse r;
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
-  if (!curl) {
-    r.error = "the HTTP client could not be started";
-    return r;
-  }
-  char errorBuffer[CURL_ERROR_SIZE] = {};
-  CURL* c = curl.get();
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errorBuffer);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, collect);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &r.body);
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(c, CURLOPT_NOPROXY, "localhost,127.0.0.1,::1");
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 30L);
-  // A stalled server counts as a failed download rather than a hung window.
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, 60L);
-  curl_easy_setopt(c, CURLOPT_USERAGENT, "Brakvel 9x");
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-
-  const CURLcode code = curl_easy_perform(c);
-  curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &r.status);
-  if (code != CURLE_OK) {
-    r.error = errorBuffer[0] != '\0' ? errorBuffer : curl_easy_strerror(code);
-    return r;
-  }
-  r.transferred = true;
-  return r;
+std::string secondsText(std::chrono::milliseconds t) {
+  const long long ms = t.count();
+  if (ms % 1000 == 0) return std::to_string(ms / 1000) + (ms == 1000 ? " second" : " seconds");
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f seconds", static_cast<double>(ms) / 1000.0);
+  return text;
 }
 
-UpdateResult updateDefinitions(const std::string& baseUrl, const fs::path& utilDir,
-                               const std::function<void(const DefinitionDownload&)>& progress) {
-  UpdateResult result;
-  std::string base = baseUrl;
-  while (!base.empty() && base.back() == '/') base.pop_back();
+DefinitionFetch::DefinitionFetch(platform::net::Http& http, std::string baseUrl, UpdateLimits limits)
+    : http_(http), base_(std::move(baseUrl)), limits_(limits), deadline_(Clock::now() + limits.time) {
+  while (!base_.empty() && base_.back() == '/') base_.pop_back();
+}
 
-  std::vector<std::string> bodies;
-  for (const auto& d : kDefinitionDownloads) {
-    if (progress) progress(d);
-    const std::string url = base + d.urlPath;
-    HttpResponse r = httpGet(url);
-    std::string reason;
-    if (!r.transferred) {
-      reason = "the transfer failed: " + r.error;
-    } else if (r.status != 200) {
-      const std::string phrase = reasonPhrase(r.status);
-      reason = "the server answered " + std::to_string(r.status) + (phrase.empty() ? "" : " " + phrase);
-    } else if (r.body.empty()) {
-      reason = "the server sent an empty file";
-    }
-    if (!reason.empty()) {
-      result.failedUrl = url;
-      result.reason = reason;
-      return result;
-    }
-    bodies.push_back(std::move(r.body));
-  }
+DefinitionFetch::~DefinitionFetch() = default;
 
-  // Stage all three before the first rename, so that a write failure
-  // (a full disk) leaves every old file in place.
-  std::vector<std::unique_ptr<StagedFile>> staged;
-  for (size_t i = 0; i < kDefinitionDownloads.size(); ++i) {
-    const fs::path target = utilDir / kDefinitionDownloads[i].fileName;
+std::string DefinitionFetch::url() const {
+  return base_ + kDefinitionDownloads[next_ < kDefinitionDownloads.size() ? next_ : 0].urlPath;
+}
+
+bool DefinitionFetch::step(int waitMs) {
+  if (done_) return false;
+  if (!transfer_) start();
+  if (done_) return false;
+  if (!transfer_->step(waitMs)) {
+    finish();
+  } else if (Clock::now() > deadline_ + kGrace) {
+    fail("the update did not finish within " + secondsText(limits_.time));
+  }
+  return !done_;
+}
+
+void DefinitionFetch::cancel() {
+  if (!done_) fail("the update was cancelled");
+}
+
+void DefinitionFetch::start() {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
+  if (left.count() <= 0) {
+    fail("the update did not finish within " + secondsText(limits_.time));
+    return;
+  }
+  std::string& file = files_[next_];
+  file.clear();
+  tooLarge_ = false;
+  transfer_ = http_.get(url(), left.count(), [this, &file](std::string_view piece) {
+    if (file.size() + piece.size() > limits_.maxFileBytes) {
+      tooLarge_ = true;
+      return false;
+    }
+    file.append(piece);
+    received_ += piece.size();
+    return true;
+  });
+}
+
+void DefinitionFetch::finish() {
+  const HttpTransfer& t = *transfer_;
+  const std::string& file = files_[next_];
+  switch (t.end()) {
+    case HttpTransfer::End::Running:
+    case HttpTransfer::End::Stopped:
+      fail(tooLarge_ ? "the file is larger than " + sizeText(limits_.maxFileBytes) : "the download was stopped");
+      return;
+    case HttpTransfer::End::TimedOut: {
+      std::string why = !t.connected()         ? "the server could not be reached"
+                        : t.answerBytes() == 0 ? "the server did not answer"
+                                               : "the server was still sending (" + std::to_string(file.size()) +
+                                                     " bytes of this file had arrived)";
+      fail("the update did not finish within " + secondsText(limits_.time) + ": " + why);
+      return;
+    }
+    case HttpTransfer::End::Failed:
+      fail("the transfer failed: " + t.error());
+      return;
+    case HttpTransfer::End::Complete:
+      break;
+  }
+  if (t.status() != 200) {
+    const std::string phrase = reasonPhrase(t.status());
+    fail("the server answered " + std::to_string(t.status()) + (phrase.empty() ? "" : " " + phrase));
+    return;
+  }
+  if (file.empty()) {
+    fail("the server sent an empty file");
+    return;
+  }
+  const auto kind = definitionKindOf(kDefinitionDownloads[next_].fileName);
+  const CheckedDefinition checked = checkDefinition(*kind, ConvertString(file));
+  if (checked.fault) {
+    fail("it is not a spyware definition file: " + *checked.fault);
+    return;
+  }
+  transfer_.reset();
+  if (++next_ == kDefinitionDownloads.size()) done_ = true;
+}
+
+void DefinitionFetch::fail(std::string reason) {
+  failedUrl_ = url();
+  reason_ = std::move(reason);
+  done_ = true;
+  transfer_.reset();
+  files_ = {};
+}
+
+ReplaceResult replaceDefinitionFiles(const platform::Machine& m, std::string_view utilFolder,
+                                     const std::array<std::string, 3>& files) {
+  struct Old {
+    std::string path;
+    bool existed = false;
+    uint8_t attributes = platform::kArchive;
+    std::string bytes;
+  };
+  std::array<Old, 3> old;
+  ReplaceResult r;
+  auto why = [](const platform::Error& e) { return e.detail() + " cannot be replaced (" + e.description() + ")"; };
+  try {
+    // Everything that can be known before the first file is replaced.
+    for (size_t i = 0; i < old.size(); ++i) {
+      old[i].path = std::string(utilFolder) + "\\" + kDefinitionDownloads[i].fileName;
+      if (!platform::fileExists(m, old[i].path)) continue;
+      old[i].existed = true;
+      old[i].attributes = platform::getAttributes(m, old[i].path);
+      if (old[i].attributes & platform::kReadOnly) throw platform::Error(platform::kPermissionDenied, old[i].path);
+      old[i].bytes = platform::readFile(m, old[i].path);
+    }
+  } catch (const platform::Error& e) {
+    r.error = why(e);
+    return r;
+  }
+  for (size_t i = 0; i < old.size(); ++i) {
     try {
-      staged.push_back(std::make_unique<StagedFile>(target, bodies[i]));
-    } catch (const std::exception& e) {
-      result.failedUrl = base + kDefinitionDownloads[i].urlPath;
-      result.reason = e.what();
-      return result;
+      platform::writeFileAtomic(m, old[i].path, files[i],
+                                static_cast<uint8_t>(old[i].attributes | platform::kArchive));
+    } catch (const platform::Error& e) {
+      r.error = why(e);
+      for (size_t j = 0; j < i; ++j) {
+        try {
+          if (old[j].existed) {
+            platform::writeFileAtomic(m, old[j].path, old[j].bytes, old[j].attributes);
+          } else {
+            platform::deleteFile(m, old[j].path);
+          }
+        } catch (const platform::Error& back) {
+          r.error += "; " + old[j].path + " could not be put back (" + back.description() + ")";
+        }
+      }
+      return r;
     }
   }
-  for (size_t i = 0; i < staged.size(); ++i) {
-    try {
-      staged[i]->commit();
-    } catch (const std::exception& e) {
-      result.failedUrl = base + kDefinitionDownloads[i].urlPath;
-      result.reason = e.what();
-      return result;
-    }
-  }
-  result.ok = true;
-  return result;
+  r.ok = true;
+  return r;
 }
 
 }  // namespace spyware

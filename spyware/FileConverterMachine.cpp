@@ -1,42 +1,25 @@
 // ConvertFile on the machine's Windows paths.
-#include <cerrno>
-
-#include "platform/error.h"
-#include "platform/machine.h"
+#include "platform/files.h"
 #include "spyware/FileConverter.h"
 
 namespace spyware {
 
-namespace {
-
-int errorNumber(const ConvertError& e, bool isSource) {
-  switch (e.errnum()) {
-    case ENOSPC:
-    case EDQUOT:
-      return platform::kDiskFull;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return platform::kPermissionDenied;
-    case ENOENT:
-      return isSource ? platform::kFileNotFound : platform::kPathNotFound;
-    default:
-      return platform::kPathFileAccess;
-  }
-}
-
-}  // namespace
-
 void ConvertFile(const platform::Machine& m, std::string_view source,
                  std::string_view destination, const YieldFn& yield) {
-  const auto hostSource = m.toHost(source);
-  const auto hostDestination = m.toHost(destination);
-  try {
-    convertHostFile(hostSource, hostDestination, yield);
-  } catch (const ConvertError& e) {
-    const bool isSource = e.file() == hostSource;
-    throw platform::Error(errorNumber(e, isSource), std::string(isSource ? source : destination));
-  }
+  if (!platform::fileExists(m, source)) return;
+  const uint64_t length = platform::fileSize(m, source);
+  if (length == 0) return;
+  platform::writeFileAtomicStreamed(m, destination, platform::kArchive, [&](const platform::PutBytes& put) {
+    std::string piece;
+    platform::readFileInPieces(m, source, kChunkSize, [&](std::string_view bytes) {
+      // Only files of more than one chunk let the window repaint, once
+      // before each full chunk.
+      if (length > kChunkSize && bytes.size() == kChunkSize && yield) yield();
+      piece.assign(bytes);
+      convertInPlace(piece.data(), piece.size());
+      put(piece);
+    });
+  });
 }
 
 }  // namespace spyware

@@ -5,6 +5,8 @@
 
 namespace spyware {
 
+using namespace platform::net;
+
 namespace {
 
 const char* descriptionOf(int32_t number) {

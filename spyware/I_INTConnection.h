@@ -4,37 +4,15 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/net/internet.h"
 #include "spyware/ComponentError.h"
 
 namespace spyware {
 
-// Flag bits of the connected-state query.
-inline constexpr uint32_t INTERNET_CONNECTION_MODEM = 0x01;
-inline constexpr uint32_t INTERNET_CONNECTION_LAN = 0x02;
-inline constexpr uint32_t INTERNET_CONNECTION_PROXY = 0x04;
-inline constexpr uint32_t INTERNET_RAS_INSTALLED = 0x10;
-inline constexpr uint32_t INTERNET_CONNECTION_OFFLINE = 0x20;
-
-// The connected-state record of the set-option call (option 50).
-inline constexpr uint32_t INTERNET_OPTION_CONNECTED_STATE = 50;
-inline constexpr uint32_t INTERNET_STATE_CONNECTED = 0x01;
-inline constexpr uint32_t INTERNET_STATE_DISCONNECTED_BY_USER = 0x10;
-inline constexpr uint32_t ISO_FORCE_DISCONNECTED = 0x01;
-struct ConnectedStateInfo {
-  uint32_t state = 0;
-  uint32_t flags = 0;
-};
-
-// The two platform calls the class makes.
-class InternetProvider {
- public:
-  virtual ~InternetProvider() = default;
-  // InternetGetConnectedStateEx: fills *flags and the zero-terminated name
-  // (at most nameSize bytes); true when the system has a connection.
-  virtual bool getConnectedState(uint32_t* flags, char* name, uint32_t nameSize) = 0;
-  // InternetSetOption(no handle, option, record): false when refused.
-  virtual bool setOption(uint32_t option, const ConnectedStateInfo& info) = 0;
-};
+// The platform calls the class makes (InternetGetConnectedStateEx,
+// InternetSetOption) and their flags.
+using platform::net::ConnectedStateInfo;
+using platform::net::InternetProvider;
 
 class I_INTConnection {
  public:

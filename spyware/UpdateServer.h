@@ -1,11 +1,7 @@
 #pragma once
 // Where the definition update comes from: the vendor's server, or the
 // machine's [Internet] UpdateServer= (tests point it at 127.0.0.1).
-#include <functional>
 #include <string>
-#include <string_view>
-
-#include "spyware/DefinitionUpdate.h"
 
 namespace platform {
 class Machine;
@@ -15,11 +11,7 @@ namespace spyware {
 
 inline constexpr const char* kUpdateServer = "http://update.vantrel.example";
 
+// machine.ini as it is now, not as it was when the program started.
 std::string updateServer(const platform::Machine& m);
-
-// Fetches the three definition files from the machine's update server into
-// programFolder + "\util" (see updateDefinitions).
-UpdateResult updateDefinitions(const platform::Machine& m, std::string_view programFolder,
-                               const std::function<void(const DefinitionDownload&)>& progress = {});
 
 }  // namespace spyware

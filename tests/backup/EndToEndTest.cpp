@@ -10,7 +10,7 @@
 
 #include "RealMachine.h"
 #include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 using testing::ElementsAre;
 using testing::ElementsAreArray;

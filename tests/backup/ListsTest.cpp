@@ -7,7 +7,7 @@
 #include "app/frmGlavni.h"
 #include "app/modListviewFill.h"
 #include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 using testing::ElementsAre;
 

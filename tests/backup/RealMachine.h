@@ -14,7 +14,7 @@
 #include "app/program.h"
 #include "platform/launcher.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/timer.h"
 
 namespace backuptest {

@@ -10,7 +10,7 @@
 #include "app/frmGlavni.h"
 #include "backup/modListPrograms.h"
 #include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 using testing::ElementsAre;
 using testing::HasSubstr;

@@ -29,31 +29,57 @@ const Files& sample() {
   return f;
 }
 
+// Noise repeating every 12000 bytes, so that every block after the first
+// starts with matches into the block before it.
+std::string repeated(size_t n) {
+  std::string period = randomBytes(12000, 15), out;
+  while (out.size() < n) out += period;
+  return out.substr(0, n);
+}
+
+struct PeerCase {
+  const char* what;
+  Files files;
+};
+
+const std::vector<PeerCase>& peerCases() {
+  static std::vector<PeerCase> cases = {
+      {"system-file set", sample()},
+      {"only an empty file", {{"empty.txt", ""}}},
+      {"matches across blocks and batches",
+       {{"System.dat", repeated(2 * 1024 * 1024 + 40000)}, {"User.dat", registryText(100000, 16)}}},
+  };
+  return cases;
+}
+
 TEST_F(Peers, AcceptOurCabinetsAndGiveBackTheBytes) {
-  for (auto method : {cab::Compression::MSZIP, cab::Compression::Stored}) {
-    for (uint32_t reserve : {0u, 6144u}) {
-      SCOPED_TRACE(std::to_string(reserve) + (method == cab::Compression::MSZIP ? " MSZIP" : " stored"));
-      cab::WriteOptions o;
-      o.compression = method;
-      o.reserve = reserve;
-      fs::path file = tmp / "ours.kvt";
-      writeHost(file, makeCabinet(sample(), o));
-      Ran t1 = run("cabextract -t " + quote(file.string()));
-      EXPECT_EQ(t1.status, 0) << t1.output;
-      EXPECT_EQ(t1.output.find("failed"), std::string::npos) << t1.output;
-      Ran t2 = run("gcab -t " + quote(file.string()));
-      EXPECT_EQ(t2.status, 0) << t2.output;
-      fs::path out = tmp / "out";
-      fs::remove_all(out);
-      fs::create_directory(out);
-      Ran x = run("gcab -x -C " + quote(out.string()) + " " + quote(file.string()));
-      ASSERT_EQ(x.status, 0) << x.output;
-      for (auto& [name, bytes] : sample()) EXPECT_EQ(readHost(out / name), bytes) << name;
-      Ran l = run("gcab -l " + quote(file.string()));
-      std::string expected;
-      for (auto& [name, bytes] : sample())
-        expected += name + " " + std::to_string(bytes.size()) + " 2001-09-14 13:37:42 0x20\n";
-      EXPECT_EQ(l.output, expected);
+  for (auto& c : peerCases()) {
+    for (auto method : {cab::Compression::MSZIP, cab::Compression::Stored}) {
+      for (uint32_t reserve : {0u, 6144u}) {
+        SCOPED_TRACE(std::string(c.what) + ", reserve " + std::to_string(reserve) +
+                     (method == cab::Compression::MSZIP ? ", MSZIP" : ", stored"));
+        cab::WriteOptions o;
+        o.compression = method;
+        o.reserve = reserve;
+        fs::path file = tmp / "ours.kvt";
+        writeHost(file, makeCabinet(c.files, o));
+        Ran t1 = run("cabextract -t " + quote(file.string()));
+        EXPECT_EQ(t1.status, 0) << t1.output;
+        EXPECT_EQ(t1.output.find("failed"), std::string::npos) << t1.output;
+        Ran t2 = run("gcab -t " + quote(file.string()));
+        EXPECT_EQ(t2.status, 0) << t2.output;
+        fs::path out = tmp / "out";
+        fs::remove_all(out);
+        fs::create_directory(out);
+        Ran x = run("gcab -x -C " + quote(out.string()) + " " + quote(file.string()));
+        ASSERT_EQ(x.status, 0) << x.output;
+        for (auto& [name, bytes] : c.files) EXPECT_EQ(difference(readHost(out / name), bytes), "") << name;
+        Ran l = run("gcab -l " + quote(file.string()));
+        std::string expected;
+        for (auto& [name, bytes] : c.files)
+          expected += name + " " + std::to_string(bytes.size()) + " 2001-09-14 13:37:42 0x20\n";
+        EXPECT_EQ(l.output, expected);
+      }
     }
   }
 }
@@ -72,8 +98,7 @@ TEST_F(Peers, OurReaderReadsGcabCabinetsExactly) {
     fs::remove(file);
     Ran c = run("cd " + quote(src.string()) + " && gcab " + flags + " " + quote(file.string()) + args);
     ASSERT_EQ(c.status, 0) << c.output;
-    Files got = readCabinet(readHost(file));
-    EXPECT_EQ(got, sample());
+    EXPECT_EQ(difference(readCabinet(readHost(file)), sample()), "");
   }
 }
 

@@ -147,6 +147,24 @@ Files readCabinet(const std::string& bytes) {
   return files;
 }
 
+std::string difference(const std::string& got, const std::string& want) {
+  if (got == want) return {};
+  size_t at = std::mismatch(got.begin(), got.end(), want.begin(), want.end()).first - got.begin();
+  return std::to_string(got.size()) + " bytes instead of " + std::to_string(want.size()) +
+         ", the first difference at byte " + std::to_string(at);
+}
+
+std::string difference(const Files& got, const Files& want) {
+  if (got.size() != want.size())
+    return std::to_string(got.size()) + " members instead of " + std::to_string(want.size());
+  for (size_t i = 0; i < got.size(); ++i) {
+    if (got[i].first != want[i].first) return "member " + got[i].first + " instead of " + want[i].first;
+    std::string d = difference(got[i].second, want[i].second);
+    if (!d.empty()) return got[i].first + ": " + d;
+  }
+  return {};
+}
+
 std::vector<std::string> listFolder(const fs::path& dir) {
   std::vector<std::string> names;
   for (auto& e : fs::recursive_directory_iterator(dir))

@@ -46,6 +46,11 @@ std::string makeCabinet(const Files& files, const cab::WriteOptions& options = {
 // Every member of a cabinet held in memory, in cabinet order.
 Files readCabinet(const std::string& bytes);
 
+// Empty when equal, else where the two first differ: a failing EXPECT_EQ on
+// megabytes of text would spend minutes and gigabytes on its line diff.
+std::string difference(const std::string& got, const std::string& want);
+std::string difference(const Files& got, const Files& want);
+
 // Files of a folder (names relative to it, sorted), for "nothing left
 // behind" checks.
 std::vector<std::string> listFolder(const fs::path& dir);

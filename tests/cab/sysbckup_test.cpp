@@ -6,6 +6,9 @@
 #include "support.h"
 #include "tests/platform/TempMachine.h"
 #include "tools/sysbckup/sysbckup.h"
+#include "platform/registry/creg_file.h"
+#include "platform/registry/hive_store.h"
+#include "platform/registry/script_text.h"
 
 using namespace cabtest;
 
@@ -26,21 +29,35 @@ const std::string kSystemDat =
     "\"DisplayName\"=\"Brakvel 9x\"\r\n\r\n"
     "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet]\r\n\r\n";
 
-TEST(OlderHive, KeepsTheFirstProgramsAndEveryOtherKey) {
-  EXPECT_EQ(sysbckup::programCount(kSystemDat), 4u);
-  std::string older = sysbckup::olderHive(kSystemDat, 1);
-  EXPECT_EQ(sysbckup::programCount(older), 1u);
-  EXPECT_NE(older.find("Uninstall\\WinZip\\Sub]"), std::string::npos);
-  EXPECT_EQ(older.find("Office"), std::string::npos);
-  EXPECT_NE(older.find("[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet]"), std::string::npos);
-  EXPECT_EQ(sysbckup::olderHive(kSystemDat, 4), kSystemDat);
+platform::hive::Hive hklm(const std::string& bytes) {
+  return platform::hive::parseHiveFile(bytes, platform::hive::kSystemHive, "System.dat");
 }
 
-TEST(WindowsBackups, ThreeCabinetsOfOlderStatesOneWithoutUserDat) {
+TEST(OlderHive, KeepsTheFirstProgramsAndEveryOtherKey) {
+  platform::hive::Hive h = hklm(kSystemDat);
+  EXPECT_EQ(sysbckup::programCount(h.top()), 4u);
+  sysbckup::keepFirstPrograms(h.top(), 1);
+  EXPECT_EQ(sysbckup::programCount(h.top()), 1u);
+  const std::string text = platform::hive::hiveText(h.top());
+  EXPECT_NE(text.find("Uninstall\\WinZip\\Sub]"), std::string::npos);
+  EXPECT_EQ(text.find("Office"), std::string::npos);
+  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet]"), std::string::npos);
+  platform::hive::Hive all = hklm(kSystemDat);
+  sysbckup::keepFirstPrograms(all.top(), 4);
+  EXPECT_EQ(platform::hive::hiveText(all.top()), platform::hive::hiveText(hklm(kSystemDat).top()));
+}
+
+// Of a machine whose hives are still text (made before they were registry
+// files), and of an ME machine with Classes.dat.
+class WindowsBackups : public testing::TestWithParam<bool> {};
+
+TEST_P(WindowsBackups, ThreeCabinetsOfOlderStatesOneWithoutUserDat) {
+  const bool me = GetParam();
   testing_machine::TempMachine tm;
   platform::Machine m = tm.open();
   platform::writeFile(m, "C:\\WINDOWS\\System.dat", kSystemDat);
-  platform::writeFile(m, "C:\\WINDOWS\\User.dat", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Control Panel]\r\n\r\n");
+  platform::writeFile(m, "C:\\WINDOWS\\User.dat", "REGEDIT4\r\n\r\n[HKEY_USERS\\.DEFAULT\\Control Panel]\r\n\r\n");
+  if (me) platform::writeFile(m, "C:\\WINDOWS\\Classes.dat", "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\.txt]\r\n@=\"txtfile\"\r\n\r\n");
   platform::writeFile(m, "C:\\WINDOWS\\System.ini", "[boot]\r\nshell=Explorer.exe\r\n");
   platform::writeFile(m, "C:\\WINDOWS\\Win.ini", "[windows]\r\nload=\r\n");
   platform::setAttributes(m, "C:\\WINDOWS\\System.dat", platform::kReadOnly | platform::kHidden | platform::kSystem);
@@ -56,17 +73,28 @@ TEST(WindowsBackups, ThreeCabinetsOfOlderStatesOneWithoutUserDat) {
     Files files = readCabinet(platform::readFile(m, name));
     std::vector<std::string> names;
     for (auto& f : files) names.push_back(f.first);
-    if (n == 1) {
-      EXPECT_EQ(names, (std::vector<std::string>{"System.dat", "System.ini", "Win.ini"}));
-    } else {
-      EXPECT_EQ(names, (std::vector<std::string>{"System.dat", "User.dat", "System.ini", "Win.ini"}));
-    }
+    std::vector<std::string> want;
+    if (me) want.push_back("Classes.dat");
+    want.push_back("System.dat");
+    if (n != 1) want.push_back("User.dat");
+    want.push_back("System.ini");
+    want.push_back("Win.ini");
+    EXPECT_EQ(names, want);
     EXPECT_EQ(files.back().second, "[windows]\r\nload=\r\n");
-    size_t programs = sysbckup::programCount(files[0].second);
+    // The hives are registry files with the machine's keys.
+    for (size_t i = 0; i + 2 < files.size(); ++i) EXPECT_TRUE(platform::hive::isCreg(files[i].second)) << files[i].first;
+    const size_t system = me ? 1 : 0;
+    platform::hive::Hive h = hklm(files[system].second);
+    size_t programs = sysbckup::programCount(h.top());
     EXPECT_LT(programs, 4u);
     EXPECT_GE(programs, lastPrograms);
     lastPrograms = programs;
-    EXPECT_EQ(r.members()[0].attributes, platform::kReadOnly | platform::kHidden | platform::kSystem);
+    EXPECT_TRUE(h.top().findChild("System")->findChild("CurrentControlSet"));
+    if (me) {
+      platform::hive::Hive c = platform::hive::parseHiveFile(files[0].second, platform::hive::kClassesHive, "Classes.dat");
+      EXPECT_EQ(c.top().findChild(".txt")->findValue("")->data, std::string("txtfile\0", 8));
+    }
+    EXPECT_EQ(r.members()[system].attributes, platform::kReadOnly | platform::kHidden | platform::kSystem);
     platform::DateTime d = platform::lastModified(m, name);
     EXPECT_GT(d.toTime(), lastDate.toTime());
     EXPECT_LT(d.toTime(), std::time(nullptr) - 86400);
@@ -74,14 +102,18 @@ TEST(WindowsBackups, ThreeCabinetsOfOlderStatesOneWithoutUserDat) {
   }
 }
 
+INSTANTIATE_TEST_SUITE_P(Windows98AndME, WindowsBackups, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "ME" : "Win98"; });
+
 }  // namespace
 
 namespace {
 
-TEST(WindowsBackups, NewMachineHasThemAndPuxListsThem) {
+TEST_P(WindowsBackups, NewMachineHasThemAndPuxListsThem) {
+  const bool me = GetParam();
   TempDir tmp;
   fs::path dir = tmp / "machine";
-  Ran init = run(quote(MACHINE_EXE) + " init " + quote(dir.string()));
+  Ran init = run(quote(MACHINE_EXE) + " init " + quote(dir.string()) + (me ? " --me" : ""));
   ASSERT_EQ(init.status, 0) << init.output;
   for (int n = 0; n < 3; ++n) {
     std::string cabinet = "C:\\WINDOWS\\SYSBCKUP\\RB00" + std::to_string(n) + ".CAB";
@@ -90,6 +122,8 @@ TEST(WindowsBackups, NewMachineHasThemAndPuxListsThem) {
     for (const char* member : {"System.dat", "System.ini", "Win.ini"})
       EXPECT_NE(list.output.find(member), std::string::npos) << cabinet << "\n" << list.output;
     EXPECT_EQ(list.output.find("User.dat") != std::string::npos, n != 1) << list.output;
+    // Windows ME backs up its third hive as well.
+    EXPECT_EQ(list.output.find("Classes.dat") != std::string::npos, me) << list.output;
   }
 }
 

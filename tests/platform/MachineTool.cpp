@@ -7,6 +7,8 @@
 #include "TempMachine.h"
 #include "platform/files.h"
 #include "platform/machine.h"
+#include "platform/registry/hive_store.h"
+#include "platform/registry/script_text.h"
 
 using namespace platform;
 
@@ -75,7 +77,7 @@ TEST_F(MachineTool, InitMakesAWindows98Machine) {
   }
   for (const char* hive : {"C:\\WINDOWS\\System.dat", "C:\\WINDOWS\\User.dat"}) {
     EXPECT_EQ(getAttributes(m, hive), kReadOnly | kHidden | kSystem) << hive;
-    EXPECT_TRUE(readFile(m, hive).starts_with("REGEDIT4\r\n")) << hive;
+    EXPECT_TRUE(readFile(m, hive).starts_with("CREG")) << hive;
     // As the program's FileExists sees them: only with the attribute mask.
     EXPECT_EQ(DirEnum().first(m, hive), "");
     EXPECT_NE(DirEnum().first(m, hive, kReadOnly | kHidden | kSystem), "");
@@ -109,6 +111,39 @@ TEST_F(MachineTool, InitMeAddsClassesDatAndRestore) {
   EXPECT_EQ(m.ini("Machine", "Version"), "ME");
   EXPECT_EQ(getAttributes(m, "C:\\WINDOWS\\Classes.dat"), kReadOnly | kHidden | kSystem);
   EXPECT_TRUE(folderExists(m, "C:\\_restore"));
+}
+
+// A machine made while the hives were REGEDIT4 text: install makes them
+// registry files, keys, values and attributes kept.
+TEST_F(MachineTool, InstallConvertsTextHives) {
+  ASSERT_EQ(run("init --me " + quote(dir.string())).status, 0);
+  Machine m = Machine::open(dir);
+  std::vector<std::string> texts;
+  for (const char* hive : {"System.dat", "User.dat", "Classes.dat"}) {
+    const std::string path = std::string("C:\\WINDOWS\\") + hive;
+    const auto id = static_cast<platform::hive::HiveId>(texts.size());
+    texts.push_back(platform::hive::hiveText(platform::hive::parseHiveFile(readFile(m, path), id, path).top()));
+    setAttributes(m, path, kHidden | kSystem);
+    writeFile(m, path, texts.back());
+    setAttributes(m, path, kReadOnly | kHidden | kSystem);
+  }
+  Result r = run("install " + quote(dir.string()));
+  ASSERT_EQ(r.status, 0) << r.output;
+  size_t i = 0;
+  for (const char* hive : {"System.dat", "User.dat", "Classes.dat"}) {
+    const std::string path = std::string("C:\\WINDOWS\\") + hive;
+    EXPECT_NE(r.output.find("converted " + path + " from REGEDIT4 text to a registry file"), std::string::npos)
+        << r.output;
+    const std::string bytes = readFile(m, path);
+    EXPECT_TRUE(bytes.starts_with("CREG")) << hive;
+    const auto id = static_cast<platform::hive::HiveId>(i);
+    EXPECT_EQ(platform::hive::hiveText(platform::hive::parseHiveFile(bytes, id, path).top()), texts[i]) << hive;
+    EXPECT_EQ(getAttributes(m, path), kReadOnly | kHidden | kSystem) << hive;
+    ++i;
+  }
+  // Once converted, nothing more to do.
+  r = run("install " + quote(dir.string()));
+  EXPECT_EQ(r.output.find("converted"), std::string::npos) << r.output;
 }
 
 TEST_F(MachineTool, ShortNamesStayWhenFoldersAreAddedLater) {

@@ -23,7 +23,7 @@
 
 #include "platform/files.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 using testing::Contains;
 using testing::HasSubstr;

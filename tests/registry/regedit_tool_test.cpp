@@ -9,8 +9,12 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include "platform/hive.h"
-#include "platform/registry.h"
+#include "creg_fixture.h"
+#include "platform/error.h"
+#include "platform/files.h"
+#include "platform/registry/creg_file.h"
+#include "platform/registry/hive_store.h"
+#include "platform/registry/registry.h"
 #include "support.h"
 
 using regtest::regedit;
@@ -74,7 +78,7 @@ TEST(RegeditTool, WholeRegistryExportImportsIntoAnotherMachine) {
   b.put("all.reg", all);
   ASSERT_EQ(regedit(b.dir(), {"/s", "C:\\all.reg"}).status, 0);
   for (const char* hive : {"System.dat", "User.dat"}) EXPECT_EQ(slurp(b.hive(hive)), slurp(a.hive(hive))) << hive;
-  EXPECT_NE(all.find("[HKEY_USERS\\.Default\\Control Panel\\International]"), std::string::npos);
+  EXPECT_NE(all.find("[HKEY_USERS\\.DEFAULT\\Control Panel\\International]"), std::string::npos);
   EXPECT_NE(all.find("[HKEY_LOCAL_MACHINE\\Software\\Classes\\.kvt]"), std::string::npos);
 }
 
@@ -90,10 +94,19 @@ TEST(RegeditTool, Version5ScriptsAndDeletions) {
          "[-HKEY_CLASSES_ROOT\\.spy]\r\n[-HKEY_CLASSES_ROOT\\.never]\r\n");
   auto r = regedit(tm.dir(), {"/s", "C:\\b.reg"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(slurp(tm.hive("User.dat")),
-            "REGEDIT4\r\n\r\n[HKEY_USERS\\.Default]\r\n\r\n[HKEY_USERS\\.Default\\Software]\r\n\r\n"
-            "[HKEY_USERS\\.Default\\Software\\Spy]\r\n\"keep\"=\"1\"\r\n\"text\"=hex(2):25,41,25,00\r\n\r\n");
-  EXPECT_EQ(slurp(tm.hive("Classes.dat")), "REGEDIT4\r\n\r\n");
+  r = regedit(tm.dir(), {"/e", "C:\\users.reg", "HKEY_USERS"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(slurp(tm.dir() / "drive_c" / "users.reg"),
+            "REGEDIT4\r\n\r\n[HKEY_USERS]\r\n\r\n[HKEY_USERS\\.DEFAULT]\r\n\r\n[HKEY_USERS\\.DEFAULT\\Software]\r\n\r\n"
+            "[HKEY_USERS\\.DEFAULT\\Software\\Spy]\r\n\"keep\"=\"1\"\r\n\"text\"=hex(2):25,41,25,00\r\n\r\n");
+  EXPECT_TRUE(slurp(tm.hive("Classes.dat")) == platform::hive::cregBytes(platform::hive::Hive("HKEY_CLASSES_ROOT").top()));
+}
+
+// n bytes in the hex form of a script.
+std::string hexBytes(size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s += i ? ",5a" : "5a";
+  return s;
 }
 
 struct BadScript {
@@ -126,6 +139,15 @@ TEST(RegeditTool, BadScriptsChangeNothingAndNameFileAndLine) {
       {"bad line", head + "HKEY_LOCAL_MACHINE\\Software\r\n", 5, "not a key, value or comment"},
       {"late error", head + "\r\n[HKEY_CURRENT_USER\\Fine]\r\n\"v\"=dword:00000001\r\n\"w\"=hex(x):00\r\n", 8,
        "hex(N)"},
+      // Windows 9x's own limits.
+      {"key name too long", head + "[HKEY_LOCAL_MACHINE\\Software\\" + std::string(256, 'k') + "\\x]\r\n", 5,
+       "a key name of 256 characters (Windows 9x allows at most 255)"},
+      {"value too big", head + "\"big\"=hex:" + hexBytes(16301) + "\r\n", 5,
+       "value \"big\" has 16301 bytes of data (Windows 9x allows at most 16300)"},
+      {"values of a key too big",
+       head + "\"b1\"=hex:" + hexBytes(16300) + "\r\n\"b2\"=hex:" + hexBytes(16300) + "\r\n\"b3\"=hex:" +
+           hexBytes(16300) + "\r\n\"b4\"=hex:" + hexBytes(16300) + "\r\n",
+       8, "the values of key \"Good\" would take"},
   };
   TempMachine tm(true);
   tm.put("seed.reg", head + "[HKEY_CLASSES_ROOT\\.txt]\r\n@=\"txtfile\"\r\n[HKEY_CURRENT_USER\\Seed]\r\n");
@@ -155,7 +177,9 @@ TEST(RegeditTool, WithoutSilentSwitchItAsks) {
   EXPECT_EQ(slurp(tm.hive("System.dat")), before);
   auto yes = regedit(tm.dir(), {"C:\\a.reg"}, "y\n");
   EXPECT_EQ(yes.status, 0) << yes.err;
-  EXPECT_NE(slurp(tm.hive("System.dat")).find("[HKEY_LOCAL_MACHINE\\Asked]"), std::string::npos);
+  platform::reg::Registry reg(tm.machine());
+  platform::reg::HKEY k = 0;
+  EXPECT_EQ(reg.RegOpenKeyEx(platform::reg::HKEY_LOCAL_MACHINE, "Asked", 0, &k), 0);
 }
 
 TEST(RegeditTool, FailuresExitNonZero) {
@@ -170,6 +194,37 @@ TEST(RegeditTool, FailuresExitNonZero) {
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("C:\\WINDOWS\\User.dat:3: missing closing quote"), std::string::npos) << r.err;
   EXPECT_EQ(slurp(tm.hive("User.dat")), damaged);
+  // A damaged registry file: the file, the offset, what is wrong.
+  std::string loop = cregfix::realShapedHive();
+  cregfix::set32(loop, 64 + 140 + 16, 116);  // a key whose first subkey is its parent
+  std::ofstream(tm.hive("User.dat"), std::ios::binary) << loop;
+  r = regedit(tm.dir(), {"/s", "C:\\a.reg"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.err, "C:\\WINDOWS\\User.dat: offset 220 (0xDC): a loop in the key links: the key entry at offset 148 "
+                   "is reached twice\n");
+  EXPECT_TRUE(slurp(tm.hive("User.dat")) == loop);
+  r = regedit(tm.dir(), {"/e", "C:\\all.reg"});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("C:\\WINDOWS\\User.dat: offset 220 (0xDC)"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(tm.dir() / "drive_c" / "all.reg"));
+}
+
+// Nesting as deep as a script cares to go: no recursion follows it, and the
+// hive holds each level once.
+TEST(RegeditTool, AHundredThousandLevelsAreImported) {
+  TempMachine tm;
+  std::string path = "HKEY_LOCAL_MACHINE\\SOFTWARE";
+  for (int i = 0; i < 100000; ++i) path += i % 2 ? "\\a" : "\\B";
+  tm.put("deep.reg", "REGEDIT4\r\n\r\n[" + path + "]\r\n\"bottom\"=dword:00000001\r\n");
+  auto r = regedit(tm.dir(), {"/s", "C:\\deep.reg"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_LT(std::filesystem::file_size(tm.hive("System.dat")), 6u << 20);
+  platform::reg::Registry reg(tm.machine());
+  platform::reg::HKEY k = 0;
+  ASSERT_EQ(reg.RegOpenKeyEx(platform::reg::HKEY_LOCAL_MACHINE, path.substr(19), 0, &k), 0);
+  uint32_t type = 0, size = 0;
+  EXPECT_EQ(reg.RegQueryValueEx(k, "bottom", &type, nullptr, &size), 0);
+  EXPECT_EQ(type, platform::reg::REG_DWORD);
 }
 
 std::string manyKeys(const std::string& prefix, int keys, int valuesPerKey, int counter = 0) {
@@ -214,27 +269,47 @@ TEST(RegeditTool, EditorsRunningTogetherLeaveBothImports) {
   }
 }
 
-TEST(RegeditTool, AnEditorKilledWhileWritingLeavesAWholeHive) {
+// Killed at moments spread over a whole import: the hive is the old one or
+// the new one, whole, and keeps its attributes, read-only included.
+TEST(RegeditTool, AnEditorKilledWhileWritingLeavesAWholeHiveWithItsAttributes) {
   TempMachine tm;
-  for (int round = 1; round <= 12; ++round) {
+  const auto& m = tm.machine();
+  const uint8_t rhs = platform::kReadOnly | platform::kHidden | platform::kSystem;
+  platform::setAttributes(m, "C:\\WINDOWS\\System.dat", rhs);
+  const bool attributesKept = platform::getAttributes(m, "C:\\WINDOWS\\System.dat") == rhs;
+  // How long a whole import takes, to spread the kills over it.
+  tm.put("big.reg", manyKeys("Big", 6000, 4, 0));
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(regedit(tm.dir(), {"/s", "C:\\big.reg"}).status, 0);
+  const auto whole = std::chrono::steady_clock::now() - t0;
+  const int kRounds = 24;
+  int killedWhileRunning = 0, replaced = 0;
+  for (int round = 1; round <= kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
     tm.put("big.reg", manyKeys("Big", 6000, 4, round));
     const std::string before = slurp(tm.hive("System.dat"));
     int pid = regtest::startRegedit(tm.dir(), {"/s", "C:\\big.reg"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(3 * round));
+    std::this_thread::sleep_for(whole * round / (kRounds + 1));
     kill(pid, SIGKILL);
     int st = 0;
     waitpid(pid, &st, 0);
+    if (WIFSIGNALED(st)) ++killedWhileRunning;
+    if (attributesKept) {
+      EXPECT_EQ(platform::getAttributes(m, "C:\\WINDOWS\\System.dat"), rhs);
+    }
     const std::string after = slurp(tm.hive("System.dat"));
     if (after == before) continue;
-    // Otherwise it is the whole new hive: loadable, with this round's data throughout.
-    auto load = platform::hive::loadHive(after, "HKEY_LOCAL_MACHINE");
-    ASSERT_FALSE(load.error) << "round " << round << ": " << load.error->line << ": " << load.error->what;
+    // Otherwise it is the whole new hive, with this round's data throughout.
+    ++replaced;
+    auto load = platform::hive::readCreg(after, "HKEY_LOCAL_MACHINE");
+    ASSERT_FALSE(load.error) << load.error->message();
     const auto* big = load.hive->top().findChild("Software")->findChild("Big");
     ASSERT_TRUE(big);
     ASSERT_EQ(big->childCount(), 6000u);
-    EXPECT_EQ(big->child(5999).findValue("Value3")->data,
-              std::string("Big data ") + std::to_string(round) + '\0');
+    EXPECT_EQ(big->child(5999).findValue("Value3")->data, std::string("Big data ") + std::to_string(round) + '\0');
   }
+  // Rounds whose kill came after the editor had ended checked nothing.
+  EXPECT_GE(killedWhileRunning, kRounds / 3) << "the kills came too late; " << replaced << " hives were replaced";
 }
 
 }  // namespace

@@ -5,13 +5,17 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
-#include "platform/hive.h"
-#include "platform/registry.h"
+#include "creg_fixture.h"
+#include "platform/registry/creg_file.h"
+#include "platform/registry/hive_store.h"
+#include "platform/registry/registry.h"
 #include "support.h"
 
 using namespace platform::reg;
+using platform::hive::isCreg;
 using regtest::slurp;
 using regtest::TempMachine;
+namespace hive = platform::hive;
 
 namespace {
 
@@ -30,6 +34,26 @@ std::optional<std::pair<uint32_t, std::string>> query(Registry& r, HKEY root, st
     out.emplace(type, buf);
   }
   r.RegCloseKey(k);
+  return out;
+}
+
+// The hive file as a fresh reader finds it; and libcreg finds the same.
+std::string fileDump(const TempMachine& tm, hive::HiveId id) {
+  hive::HiveStore store(tm.machine());
+  std::string ours = regtest::dumpTree(store.read(id).top());
+  regtest::Run peer = regtest::libcregDump(tm.hive(std::string(hive::kHiveFileName[id]).c_str()));
+  EXPECT_EQ(peer.status, 0) << peer.err;
+  EXPECT_EQ(peer.out, ours) << "libcreg reads " << hive::kHiveFileName[id] << " otherwise";
+  return ours;
+}
+
+std::string hex(std::string_view s) {
+  std::string out;
+  for (unsigned char c : s) {
+    static const char* d = "0123456789abcdef";
+    out += d[c >> 4];
+    out += d[c & 15];
+  }
   return out;
 }
 
@@ -116,7 +140,14 @@ TEST(RegistryApi, EveryTypeIsKeptByteForByteInTheFile) {
     ASSERT_TRUE(got) << i;
     EXPECT_EQ(*got, values[i]) << i;
   }
-  EXPECT_NE(slurp(tm.hive("User.dat")).find("[HKEY_USERS\\.Default\\Types]"), std::string::npos);
+  EXPECT_TRUE(isCreg(slurp(tm.hive("User.dat"))));
+  const std::string dump = fileDump(tm, hive::kUserHive);
+  EXPECT_TRUE(dump.starts_with("K 0 \nK 1 " + hex(".DEFAULT") + "\n")) << dump;
+  for (size_t i = 0; i < values.size(); ++i)
+    EXPECT_NE(dump.find("V " + hex("v" + std::to_string(i)) + " " + std::to_string(values[i].first) + " " +
+                        hex(values[i].second) + "\n"),
+              std::string::npos)
+        << i;
 }
 
 TEST(RegistryApi, DeleteKeyTakesItsSubkeysAndValues) {
@@ -147,8 +178,9 @@ TEST(RegistryApi, ClassesRootLivesInSoftwareClassesWithoutClassesDat) {
   TempMachine tm(false);
   Registry r(tm.machine());
   ASSERT_EQ(r.RegSetValue(HKEY_CLASSES_ROOT, ".kvt", "Brakvel"), ERROR_SUCCESS);
-  EXPECT_NE(slurp(tm.hive("System.dat")).find("[HKEY_LOCAL_MACHINE\\Software\\Classes\\.kvt]\r\n@=\"Brakvel\""),
-            std::string::npos);
+  // Made under Windows' own spelling of the top key.
+  EXPECT_EQ(fileDump(tm, hive::kSystemHive), "K 0 \nK 1 " + hex("SOFTWARE") + "\nK 2 " + hex("Classes") + "\nK 3 " +
+                                                 hex(".kvt") + "\nV  1 " + hex(sz("Brakvel")) + "\n");
   EXPECT_FALSE(std::filesystem::exists(tm.hive("Classes.dat")));
   EXPECT_EQ(query(r, HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.kvt", "")->second, sz("Brakvel"));
 }
@@ -159,8 +191,9 @@ TEST(RegistryApi, ClassesRootLivesInClassesDatWhenTheMachineHasIt) {
   Registry r(tm.machine());
   ASSERT_EQ(r.RegSetValue(HKEY_CLASSES_ROOT, "Brakvel\\shell\\open\\command", "x.exe %1"), ERROR_SUCCESS);
   EXPECT_EQ(slurp(tm.hive("System.dat")), systemBefore);
-  EXPECT_NE(slurp(tm.hive("Classes.dat")).find("[HKEY_CLASSES_ROOT\\Brakvel\\shell\\open\\command]"),
-            std::string::npos);
+  EXPECT_EQ(fileDump(tm, hive::kClassesHive), "K 0 \nK 1 " + hex("Brakvel") + "\nK 2 " + hex("shell") + "\nK 3 " +
+                                                  hex("open") + "\nK 4 " + hex("command") + "\nV  1 " +
+                                                  hex(sz("x.exe %1")) + "\n");
   // HKEY_LOCAL_MACHINE\Software\Classes is the same place.
   EXPECT_EQ(query(r, HKEY_LOCAL_MACHINE, "Software\\Classes\\Brakvel\\shell\\open\\command", "")->second,
             sz("x.exe %1"));
@@ -174,8 +207,7 @@ TEST(RegistryApi, CurrentUserIsTheDefaultUserInUserDat) {
   Registry r(tm.machine());
   ASSERT_EQ(r.RegSetValue(HKEY_CURRENT_USER, "Control Panel\\International", "x"), ERROR_SUCCESS);
   EXPECT_EQ(query(r, HKEY_USERS, ".DEFAULT\\Control Panel\\International", "")->second, sz("x"));
-  EXPECT_NE(slurp(tm.hive("User.dat")).find("[HKEY_USERS\\.Default\\Control Panel\\International]"),
-            std::string::npos);
+  EXPECT_EQ(fileDump(tm, hive::kUserHive).substr(0, 9 + 16), "K 0 \nK 1 " + hex(".DEFAULT"));
 }
 
 TEST(RegistryApi, AReaderSeesWhatAnotherWriterChanged) {
@@ -193,20 +225,81 @@ TEST(RegistryApi, AReaderSeesWhatAnotherWriterChanged) {
   EXPECT_TRUE(query(fresh, HKEY_LOCAL_MACHINE, "Software\\C", ""));
 }
 
+struct DamagedHive {
+  const char* what;
+  std::string bytes;
+  const char* message;
+};
+
 TEST(RegistryApi, DamagedHiveIsReportedAndNeverOverwritten) {
+  std::string loop = cregfix::realShapedHive();
+  cregfix::set32(loop, 64 + 84 + 20, 60);  // SOFTWARE's next sibling: hardware again
+  const std::vector<DamagedHive> cases = {
+      {"a loop in the key links", loop, "C:\\WINDOWS\\System.dat: offset 168 (0xA8): a loop in the key links"},
+      {"cut short", cregfix::realShapedHive().substr(0, 5000), "C:\\WINDOWS\\System.dat: offset 4132 (0x1024): "},
+      {"not a registry file", std::string("MZ\x90\0\x03\0\0\0", 8) + std::string(100, '\0'),
+       "C:\\WINDOWS\\System.dat: offset 0 (0x0): wrong signature \"MZ\\x90\\x00\""},
+      {"an old text hive with a fault",
+       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"ok\"=\"1\"\r\n\"bad\"=hex:0g\r\n",
+       "C:\\WINDOWS\\System.dat:5: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempMachine tm;
+    std::ofstream(tm.hive("System.dat"), std::ios::binary) << c.bytes;
+    Registry r(tm.machine());
+    HKEY k = 0;
+    EXPECT_EQ(r.RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Software", 0, &k), ERROR_BADDB);
+    EXPECT_EQ(r.lastError().rfind(c.message, 0), 0u) << r.lastError();
+    EXPECT_EQ(r.RegCreateKey(HKEY_LOCAL_MACHINE, "Software\\New", &k), ERROR_BADDB);
+    EXPECT_EQ(r.RegSetValue(HKEY_CLASSES_ROOT, ".kvt", "x"), ERROR_BADDB);
+    EXPECT_EQ(r.RegDeleteKey(HKEY_LOCAL_MACHINE, "Software"), ERROR_BADDB);
+    EXPECT_TRUE(slurp(tm.hive("System.dat")) == c.bytes);
+    // The other hives are unaffected.
+    EXPECT_EQ(r.RegSetValue(HKEY_CURRENT_USER, "Fine", "x"), ERROR_SUCCESS);
+  }
+}
+
+TEST(RegistryApi, WindowsLimitsAreRefusedAndNothingIsWritten) {
   TempMachine tm;
-  const std::string damaged =
-      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"ok\"=\"1\"\r\n\"bad\"=hex:0g\r\n";
-  std::ofstream(tm.hive("System.dat"), std::ios::binary) << damaged;
   Registry r(tm.machine());
   HKEY k = 0;
-  EXPECT_EQ(r.RegOpenKeyEx(HKEY_LOCAL_MACHINE, "Software", 0, &k), ERROR_BADDB);
-  EXPECT_NE(r.lastError().find("C:\\WINDOWS\\System.dat:5:"), std::string::npos) << r.lastError();
-  EXPECT_EQ(r.RegCreateKey(HKEY_LOCAL_MACHINE, "Software\\New", &k), ERROR_BADDB);
-  EXPECT_EQ(r.RegSetValue(HKEY_CLASSES_ROOT, ".kvt", "x"), ERROR_BADDB);
-  EXPECT_EQ(slurp(tm.hive("System.dat")), damaged);
-  // The other hives are unaffected.
-  EXPECT_EQ(r.RegSetValue(HKEY_CURRENT_USER, "Fine", "x"), ERROR_SUCCESS);
+  ASSERT_EQ(r.RegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\" + std::string(255, 'n'), &k), ERROR_SUCCESS);
+  const std::string before = slurp(tm.hive("System.dat"));
+  HKEY bad = 0;
+  EXPECT_EQ(r.RegCreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\New\\" + std::string(256, 'n'), &bad),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_NE(r.lastError().find("256 characters (Windows 9x allows at most 255)"), std::string::npos) << r.lastError();
+  EXPECT_EQ(r.RegSetValue(HKEY_LOCAL_MACHINE, std::string(300, 'x'), "v"), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(r.RegSetValueEx(k, "big", REG_BINARY, std::string(16301, 'b')), ERROR_INVALID_PARAMETER);
+  EXPECT_NE(r.lastError().find("16301 bytes of data (Windows 9x allows at most 16300)"), std::string::npos);
+  EXPECT_TRUE(slurp(tm.hive("System.dat")) == before);
+  HKEY nothing = 0;
+  EXPECT_EQ(r.RegOpenKeyEx(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", 0, &nothing), ERROR_FILE_NOT_FOUND);
+
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(r.RegSetValueEx(k, "v" + std::to_string(i), REG_BINARY, std::string(16300, 'b')), 0);
+  EXPECT_EQ(r.RegSetValueEx(k, "v3", REG_BINARY, std::string(16300, 'b')), ERROR_INVALID_PARAMETER);
+  EXPECT_NE(r.lastError().find("would take"), std::string::npos) << r.lastError();
+  EXPECT_EQ(r.RegSetValueEx(k, "v3", REG_BINARY, std::string(12000, 'b')), ERROR_SUCCESS);
+  EXPECT_EQ(r.RegSetValueEx(k, "v0", REG_BINARY, std::string(100, 'b')), ERROR_SUCCESS);  // smaller is fine
+}
+
+// A machine made before the hives were registry files.
+TEST(RegistryApi, TextHivesAreReadAndWrittenBackAsRegistryFiles) {
+  TempMachine tm;
+  const std::string text =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Old]\r\n\"kept\"=\"yes\"\r\n\"raw\"=hex(7):61,00,00\r\n\r\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Old\\Deeper]\r\n@=dword:00000002\r\n\r\n[HKEY_LOCAL_MACHINE\\System]\r\n\r\n";
+  std::ofstream(tm.hive("System.dat"), std::ios::binary) << text;
+  Registry r(tm.machine());
+  EXPECT_EQ(query(r, HKEY_LOCAL_MACHINE, "software\\old", "kept")->second, sz("yes"));
+  EXPECT_TRUE(slurp(tm.hive("System.dat")) == text);  // reading changes nothing
+  ASSERT_EQ(r.RegSetValue(HKEY_LOCAL_MACHINE, "Software\\New", "new"), ERROR_SUCCESS);
+  EXPECT_TRUE(isCreg(slurp(tm.hive("System.dat"))));
+  EXPECT_EQ(fileDump(tm, hive::kSystemHive),
+            "K 0 \nK 1 " + hex("Software") + "\nK 2 " + hex("Old") + "\nV " + hex("kept") + " 1 " + hex(sz("yes")) +
+                "\nV " + hex("raw") + " 7 610000\nK 3 " + hex("Deeper") + "\nV  4 02000000\nK 2 " + hex("New") +
+                "\nV  1 " + hex(sz("new")) + "\nK 1 " + hex("System") + "\n");
 }
 
 TEST(RegistryApi, HiveFilesKeepTheirAttributes) {

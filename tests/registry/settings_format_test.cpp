@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "support.h"
 
 using namespace platform;

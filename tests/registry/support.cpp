@@ -1,5 +1,8 @@
 #include "support.h"
 
+#include "platform/registry/creg_file.h"
+#include "platform/registry/hive_store.h"
+
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -24,10 +27,11 @@ fs::path TempMachine::make(bool classesDat) {
   std::ofstream(dir / "machine.ini") << "[Machine]\r\nVersion=" << (classesDat ? "ME" : "98")
                                      << "\r\n\r\n[Drives]\r\nC=drive_c\r\n\r\n[Environment]\r\n"
                                         "WinDir=C:\\WINDOWS\r\nPATH=C:\\WINDOWS;C:\\WINDOWS\\COMMAND\r\n";
-  const char* empty = "REGEDIT4\r\n\r\n";
-  std::ofstream(dir / "drive_c" / "WINDOWS" / "System.dat", std::ios::binary) << empty;
-  std::ofstream(dir / "drive_c" / "WINDOWS" / "User.dat", std::ios::binary) << empty;
-  if (classesDat) std::ofstream(dir / "drive_c" / "WINDOWS" / "Classes.dat", std::ios::binary) << empty;
+  using namespace platform::hive;
+  auto empty = [](HiveId id) { return cregBytes(Hive(kHiveTop[id]).top()); };
+  std::ofstream(dir / "drive_c" / "WINDOWS" / "System.dat", std::ios::binary) << empty(kSystemHive);
+  std::ofstream(dir / "drive_c" / "WINDOWS" / "User.dat", std::ios::binary) << empty(kUserHive);
+  if (classesDat) std::ofstream(dir / "drive_c" / "WINDOWS" / "Classes.dat", std::ios::binary) << empty(kClassesHive);
   return dir;
 }
 
@@ -58,15 +62,13 @@ namespace {
 std::vector<std::string> environmentFor(const fs::path& machineDir) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e)
-    if (std::string(*e).rfind("BRAKVEL9X_MACHINE=", 0) != 0) env.emplace_back(*e);
-  env.push_back("BRAKVEL9X_MACHINE=" + machineDir.string());
+    if (machineDir.empty() || std::string(*e).rfind("BRAKVEL9X_MACHINE=", 0) != 0) env.emplace_back(*e);
+  if (!machineDir.empty()) env.push_back("BRAKVEL9X_MACHINE=" + machineDir.string());
   return env;
 }
 
-int spawn(const fs::path& machineDir, const std::vector<std::string>& args,
-          posix_spawn_file_actions_t* actions) {
-  std::vector<std::string> argStore{REGEDIT_EXE};
-  argStore.insert(argStore.end(), args.begin(), args.end());
+int spawn(const std::vector<std::string>& args, const fs::path& machineDir, posix_spawn_file_actions_t* actions) {
+  std::vector<std::string> argStore = args;
   std::vector<char*> argv;
   for (auto& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -75,9 +77,15 @@ int spawn(const fs::path& machineDir, const std::vector<std::string>& args,
   for (auto& e : envStore) envp.push_back(e.data());
   envp.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, REGEDIT_EXE, actions, nullptr, argv.data(), envp.data()) != 0)
-    throw std::runtime_error("cannot start " REGEDIT_EXE);
+  if (posix_spawn(&pid, argStore[0].c_str(), actions, nullptr, argv.data(), envp.data()) != 0)
+    throw std::runtime_error("cannot start " + argStore[0]);
   return pid;
+}
+
+std::vector<std::string> regeditArgs(const std::vector<std::string>& args) {
+  std::vector<std::string> a{REGEDIT_EXE};
+  a.insert(a.end(), args.begin(), args.end());
+  return a;
 }
 
 int waitStatus(int pid) {
@@ -95,12 +103,16 @@ int startRegedit(const fs::path& machineDir, const std::vector<std::string>& arg
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-  int pid = spawn(machineDir, args, &fa);
+  int pid = spawn(regeditArgs(args), machineDir, &fa);
   posix_spawn_file_actions_destroy(&fa);
   return pid;
 }
 
 Run regedit(const fs::path& machineDir, const std::vector<std::string>& args, const std::string& input) {
+  return run(regeditArgs(args), machineDir, input);
+}
+
+Run run(const std::vector<std::string>& argv, const fs::path& machineDir, const std::string& input) {
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC))
     throw std::runtime_error("pipe");
@@ -109,7 +121,7 @@ Run regedit(const fs::path& machineDir, const std::vector<std::string>& args, co
   posix_spawn_file_actions_adddup2(&fa, in[0], 0);
   posix_spawn_file_actions_adddup2(&fa, out[1], 1);
   posix_spawn_file_actions_adddup2(&fa, err[1], 2);
-  int pid = spawn(machineDir, args, &fa);
+  int pid = spawn(argv, machineDir, &fa);
   posix_spawn_file_actions_destroy(&fa);
   close(in[0]);
   close(out[1]);
@@ -141,5 +153,36 @@ Run regedit(const fs::path& machineDir, const std::vector<std::string>& args, co
   r.status = waitStatus(pid);
   return r;
 }
+
+std::string dumpTree(const platform::hive::Key& top) {
+  static const char* digits = "0123456789abcdef";
+  auto hex = [](std::string& out, std::string_view s) {
+    for (unsigned char c : s) {
+      out += digits[c >> 4];
+      out += digits[c & 15];
+    }
+  };
+  std::string out;
+  std::vector<std::pair<const platform::hive::Key*, size_t>> stack{{&top, 0}};
+  while (!stack.empty()) {
+    auto [k, depth] = stack.back();
+    stack.pop_back();
+    out += "K " + std::to_string(depth) + " ";
+    if (depth) hex(out, k->name());
+    out += '\n';
+    for (size_t i = 0; i < k->valueCount(); ++i) {
+      const auto& v = k->value(i);
+      out += "V ";
+      hex(out, v.name);
+      out += " " + std::to_string(v.type) + " ";
+      hex(out, v.data);
+      out += '\n';
+    }
+    for (size_t i = k->childCount(); i-- > 0;) stack.emplace_back(&k->child(i), depth + 1);
+  }
+  return out;
+}
+
+Run libcregDump(const fs::path& file) { return run({PYCREG_PYTHON, CREG_DUMP_PY, file.string()}); }
 
 }  // namespace regtest

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "platform/registry/key_tree.h"
 
 namespace regtest {
 
@@ -37,10 +38,20 @@ struct Run {
   int status = -1;  // exit status, or 128 + signal
   std::string out, err;
 };
+// Runs argv (argv[0] a path) with BRAKVEL9X_MACHINE set to machineDir when
+// given, feeding input.
+Run run(const std::vector<std::string>& argv, const fs::path& machineDir = {}, const std::string& input = {});
 // Runs the registry editor with args on machine dir, feeding input.
 Run regedit(const fs::path& machineDir, const std::vector<std::string>& args,
             const std::string& input = {});
 // Starts it without waiting; returns the process id.
 int startRegedit(const fs::path& machineDir, const std::vector<std::string>& args);
+
+// A hive's keys and values in the format of creg_dump.py: what a file
+// must give back when libcreg reads it.
+std::string dumpTree(const platform::hive::Key& top);
+// libcreg's reading of a registry file (python3-libcreg, through
+// creg_dump.py); status 0 when it read the file without complaint.
+Run libcregDump(const fs::path& file);
 
 }  // namespace regtest

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/files.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "tests/platform/TempMachine.h"
 #include "tools/msinfo32/SystemReport.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "shell/modAssociate.h"
 #include "tests/platform/TempMachine.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "spyware/HostNetwork.h"
+#include "platform/net/internet.h"
 #include "spyware/I_INTConnection.h"
 
 using spyware::ComponentError;
@@ -131,7 +131,7 @@ TEST(HostNetworkTest, ForcedAnswersAndWorkMode) {
     uint32_t flags;
     const char* name;
   };
-  const spyware::HostNetwork nothing;
+  const platform::net::HostNetwork nothing;
   for (const Row r : {Row{"lan", false, true, 0x02, "LAN Connection"},
                       Row{"LAN", false, true, 0x02, "LAN Connection"},
                       Row{"modem", false, true, 0x11, "Dial-Up Connection"},
@@ -143,24 +143,24 @@ TEST(HostNetworkTest, ForcedAnswersAndWorkMode) {
                       Row{"lan", true, false, 0x22, "LAN Connection"},
                       Row{"modem", true, false, 0x31, "Dial-Up Connection"}}) {
     SCOPED_TRACE(std::string(r.connection) + (r.offline ? " offline" : ""));
-    const auto a = spyware::decideConnection(r.connection, r.offline, nothing);
+    const auto a = platform::net::decideConnection(r.connection, r.offline, nothing);
     EXPECT_EQ(a.connected, r.connected);
     EXPECT_EQ(a.flags, r.flags);
     EXPECT_EQ(a.name, r.name);
   }
-  EXPECT_THROW(spyware::decideConnection("wifi", false, nothing), std::invalid_argument);
+  EXPECT_THROW(platform::net::decideConnection("wifi", false, nothing), std::invalid_argument);
 }
 
 TEST(HostNetworkTest, HostMode) {
   struct Row {
-    spyware::HostNetwork host;
+    platform::net::HostNetwork host;
     bool connected;
     uint32_t flags;
   };
   for (const Row r : {Row{{true, false, false}, true, 0x02}, Row{{false, true, false}, true, 0x04},
                       Row{{false, true, true}, true, 0x04}, Row{{false, false, true}, true, 0x02},
                       Row{{false, false, false}, false, 0x00}}) {
-    const auto a = spyware::decideConnection("host", false, r.host);
+    const auto a = platform::net::decideConnection("host", false, r.host);
     EXPECT_EQ(a.connected, r.connected);
     EXPECT_EQ(a.flags, r.flags);
   }
@@ -172,28 +172,28 @@ TEST(HostNetworkTest, RouteTables) {
   const std::string local = "eth0\t0011A8C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n";
   const std::string deflt = "eth0\t00000000\t0111A8C0\t0003\t0\t0\t100\t00000000\t0\t0\t0\n";
   const std::string down = "eth0\t00000000\t0111A8C0\t0002\t0\t0\t100\t00000000\t0\t0\t0\n";
-  EXPECT_TRUE(spyware::hasDefaultRoute(header + local + deflt, ""));
-  EXPECT_FALSE(spyware::hasDefaultRoute(header + local, ""));
-  EXPECT_FALSE(spyware::hasDefaultRoute(header + down, ""));
-  EXPECT_FALSE(spyware::hasDefaultRoute("", ""));
+  EXPECT_TRUE(platform::net::hasDefaultRoute(header + local + deflt, ""));
+  EXPECT_FALSE(platform::net::hasDefaultRoute(header + local, ""));
+  EXPECT_FALSE(platform::net::hasDefaultRoute(header + down, ""));
+  EXPECT_FALSE(platform::net::hasDefaultRoute("", ""));
 
   const std::string zeros(32, '0');
   const std::string v6default = zeros + " 00 " + zeros + " 00 fe800000000000000000000000000001 00000400 "
                                 "00000001 00000000 00000003 eth0\n";
   const std::string v6unreachable = zeros + " 00 " + zeros + " 00 " + zeros +
                                     " ffffffff 00000001 00000000 00200200 lo\n";
-  EXPECT_TRUE(spyware::hasDefaultRoute(header, v6default));
-  EXPECT_FALSE(spyware::hasDefaultRoute(header, v6unreachable));
+  EXPECT_TRUE(platform::net::hasDefaultRoute(header, v6default));
+  EXPECT_FALSE(platform::net::hasDefaultRoute(header, v6unreachable));
 }
 
 TEST(HostNetworkTest, UrlHosts) {
-  EXPECT_EQ(spyware::hostOfUrl("http://update.vantrel.example"), "update.vantrel.example");
-  EXPECT_EQ(spyware::hostOfUrl("http://127.0.0.1:8080/x"), "127.0.0.1");
-  EXPECT_EQ(spyware::hostOfUrl("http://user@[::1]:80/"), "::1");
-  EXPECT_EQ(spyware::hostOfUrl("localhost:99"), "localhost");
-  EXPECT_TRUE(spyware::isLoopbackHost("127.0.0.1"));
-  EXPECT_TRUE(spyware::isLoopbackHost("LocalHost"));
-  EXPECT_TRUE(spyware::isLoopbackHost("::1"));
-  EXPECT_FALSE(spyware::isLoopbackHost("update.vantrel.example"));
-  EXPECT_FALSE(spyware::isLoopbackHost("127example.com"));
+  EXPECT_EQ(platform::net::hostOfUrl("http://update.vantrel.example"), "update.vantrel.example");
+  EXPECT_EQ(platform::net::hostOfUrl("http://127.0.0.1:8080/x"), "127.0.0.1");
+  EXPECT_EQ(platform::net::hostOfUrl("http://user@[::1]:80/"), "::1");
+  EXPECT_EQ(platform::net::hostOfUrl("localhost:99"), "localhost");
+  EXPECT_TRUE(platform::net::isLoopbackHost("127.0.0.1"));
+  EXPECT_TRUE(platform::net::isLoopbackHost("LocalHost"));
+  EXPECT_TRUE(platform::net::isLoopbackHost("::1"));
+  EXPECT_FALSE(platform::net::isLoopbackHost("update.vantrel.example"));
+  EXPECT_FALSE(platform::net::isLoopbackHost("127example.com"));
 }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "platform/text.h"
 
 namespace fs = std::filesystem;

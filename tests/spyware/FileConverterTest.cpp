@@ -1,26 +1,21 @@
+// The definition file codec, on bytes and on files of a real temporary
+// machine.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
+#include "platform/error.h"
+#include "platform/files.h"
 #include "spyware/FileConverter.h"
+#include "tests/platform/TempMachine.h"
+
+using spyware::ConvertFile;
+using spyware::ConvertString;
+using testing_machine::TempMachine;
 
 namespace fs = std::filesystem;
-using spyware::ConvertString;
-using spyware::convertHostFile;
 
 namespace {
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void spit(const fs::path& p, const std::string& bytes) {
-  std::ofstream(p, std::ios::binary) << bytes;
-}
 
 std::string allBytes(size_t length) {
   std::string s(length, '\0');
@@ -28,17 +23,21 @@ std::string allBytes(size_t length) {
   return s;
 }
 
+const std::string kUtil = "C:\\Program Files\\Brakvel 9x\\util";
+
 class FileConverterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("spyconv-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+  void SetUp() override { platform::makeFolder(m_, kUtil); }
+  std::string at(const std::string& name) const { return kUtil + "\\" + name; }
+  void put(const std::string& name, const std::string& bytes) { platform::writeFile(m_, at(name), bytes); }
+  std::string get(const std::string& name) { return platform::readFile(m_, at(name)); }
+  size_t entries() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(m_.toHost(kUtil))) ++n;
+    return n;
   }
-  void TearDown() override { fs::remove_all(dir_); }
-  fs::path dir_;
+  TempMachine tm_;
+  platform::Machine m_ = tm_.open();
 };
 
 }  // namespace
@@ -72,68 +71,73 @@ TEST_F(FileConverterTest, ChunkingAndYields) {
                        Case{20480, 2}, Case{20481, 2}, Case{123457, 12}}) {
     SCOPED_TRACE(c.length);
     const std::string plain = allBytes(c.length);
-    spit(dir_ / "src", plain);
+    put("src", plain);
     int yields = 0;
-    convertHostFile(dir_ / "src", dir_ / "dst", [&] { ++yields; });
+    ConvertFile(m_, at("src"), at("dst"), [&] { ++yields; });
     EXPECT_EQ(yields, c.yields);
-    const std::string encoded = slurp(dir_ / "dst");
+    const std::string encoded = get("dst");
     ASSERT_EQ(encoded.size(), c.length);
     EXPECT_EQ(encoded, ConvertString(plain));
-    convertHostFile(dir_ / "dst", dir_ / "back");
-    EXPECT_EQ(slurp(dir_ / "back"), plain);
+    // Short and differently cased forms of the same folder.
+    ConvertFile(m_, "c:\\progra~1\\brakve~1\\UTIL\\dst", at("back"));
+    EXPECT_EQ(get("back"), plain);
   }
 }
 
 // The yield sees the destination still holding the old content: the new one
-// is renamed into place only when complete.
+// is renamed into place only when complete, and nothing else is left.
 TEST_F(FileConverterTest, DestinationReplacedOnlyWhenComplete) {
-  spit(dir_ / "src", allBytes(30000));
-  spit(dir_ / "dst", "old");
-  convertHostFile(dir_ / "src", dir_ / "dst",
-                  [&] { EXPECT_EQ(slurp(dir_ / "dst"), "old"); });
-  EXPECT_EQ(slurp(dir_ / "dst").size(), 30000u);
+  put("src", allBytes(30000));
+  put("dst", "old");
+  ConvertFile(m_, at("src"), at("dst"), [&] { EXPECT_EQ(get("dst"), "old"); });
+  EXPECT_EQ(get("dst").size(), 30000u);
+  EXPECT_EQ(entries(), 2u);
 }
 
 TEST_F(FileConverterTest, LongerDestinationIsReplacedNotOverwritten) {
-  spit(dir_ / "dst", std::string(50000, 'x'));
-  spit(dir_ / "src", "abc");
-  convertHostFile(dir_ / "src", dir_ / "dst");
-  EXPECT_EQ(slurp(dir_ / "dst"), "\x9E\x9D\x9C");
+  put("dst", std::string(50000, 'x'));
+  put("src", "abc");
+  ConvertFile(m_, at("src"), at("dst"));
+  EXPECT_EQ(get("dst"), "\x9E\x9D\x9C");
 }
 
 TEST_F(FileConverterTest, EmptyOrMissingSourceLeavesDestinationAlone) {
-  spit(dir_ / "empty", "");
-  convertHostFile(dir_ / "empty", dir_ / "new");
-  EXPECT_FALSE(fs::exists(dir_ / "new"));
+  put("empty", "");
+  ConvertFile(m_, at("empty"), at("new"));
+  EXPECT_FALSE(platform::fileExists(m_, at("new")));
 
-  spit(dir_ / "dst", "keep me");
-  convertHostFile(dir_ / "empty", dir_ / "dst");
-  EXPECT_EQ(slurp(dir_ / "dst"), "keep me");
+  put("dst", "keep me");
+  ConvertFile(m_, at("empty"), at("dst"));
+  EXPECT_EQ(get("dst"), "keep me");
 
-  EXPECT_NO_THROW(convertHostFile(dir_ / "missing", dir_ / "dst"));
-  EXPECT_EQ(slurp(dir_ / "dst"), "keep me");
-  EXPECT_NO_THROW(convertHostFile(dir_ / "missing", dir_ / "new"));
-  EXPECT_FALSE(fs::exists(dir_ / "new"));
-  // No temporary file is left behind either.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 2);
+  EXPECT_NO_THROW(ConvertFile(m_, at("missing"), at("dst")));
+  EXPECT_EQ(get("dst"), "keep me");
+  EXPECT_NO_THROW(ConvertFile(m_, at("missing"), at("new")));
+  EXPECT_FALSE(platform::fileExists(m_, at("new")));
+  EXPECT_EQ(entries(), 2u) << "no temporary file is left behind";
 }
 
-TEST_F(FileConverterTest, ReadOnlyDestinationFailsAndStaysIntact) {
-  spit(dir_ / "src", "abc");
-  spit(dir_ / "dst", "locked");
-  fs::permissions(dir_ / "dst", fs::perms::owner_read);
-  try {
-    convertHostFile(dir_ / "src", dir_ / "dst");
-    ADD_FAILURE() << "a read-only destination must not be replaced";
-  } catch (const spyware::ConvertError& e) {
-    EXPECT_EQ(e.file(), dir_ / "dst");
-    EXPECT_NE(std::string(e.what()).find("dst"), std::string::npos);
+// A failure names the file it concerns; the destination stays intact.
+TEST_F(FileConverterTest, FailuresNameTheFile) {
+  put("src", "abc");
+  put("dst", "locked");
+  platform::setAttributes(m_, at("dst"), platform::kReadOnly);
+  struct Case {
+    std::string destination;
+    int number;
+  };
+  for (const Case& c : {Case{at("dst"), platform::kPathFileAccess},
+                        Case{kUtil + "\\nowhere\\dst", platform::kPathNotFound}}) {
+    SCOPED_TRACE(c.destination);
+    try {
+      ConvertFile(m_, at("src"), c.destination);
+      ADD_FAILURE() << "no error";
+    } catch (const platform::Error& e) {
+      EXPECT_EQ(e.number(), c.number);
+      EXPECT_EQ(e.detail(), c.destination);
+    }
   }
-  fs::permissions(dir_ / "dst", fs::perms::owner_all);
-  EXPECT_EQ(slurp(dir_ / "dst"), "locked");
-}
-
-TEST_F(FileConverterTest, MissingDestinationFolderNamesTheFile) {
-  spit(dir_ / "src", "abc");
-  EXPECT_THROW(convertHostFile(dir_ / "src", dir_ / "nowhere" / "dst"), spyware::ConvertError);
+  platform::setAttributes(m_, at("dst"), platform::kNormal);
+  EXPECT_EQ(get("dst"), "locked");
+  EXPECT_EQ(entries(), 2u);
 }

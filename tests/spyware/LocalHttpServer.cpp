@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 LocalHttpServer::LocalHttpServer() {
@@ -44,6 +45,11 @@ std::vector<std::string> LocalHttpServer::requests() const {
   return requests_;
 }
 
+bool LocalHttpServer::stopping(int waitMs) const {
+  pollfd fd{stopPipe_[0], POLLIN, 0};
+  return ::poll(&fd, 1, waitMs) > 0;
+}
+
 void LocalHttpServer::serve() {
   for (;;) {
     pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
@@ -61,15 +67,6 @@ void LocalHttpServer::serve() {
 
 namespace {
 
-void sendAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n <= 0) return;
-    done += static_cast<size_t>(n);
-  }
-}
-
 const char* phrase(int status) {
   switch (status) {
     case 200: return "OK";
@@ -80,6 +77,17 @@ const char* phrase(int status) {
 }
 
 }  // namespace
+
+// False once the client has gone.
+bool LocalHttpServer::sendAll(int fd, const char* data, size_t size) {
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::send(fd, data + done, size - done, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
 
 void LocalHttpServer::answer(int fd) {
   std::string request;
@@ -92,15 +100,42 @@ void LocalHttpServer::answer(int fd) {
   const auto sp1 = request.find(' ');
   const auto sp2 = request.find(' ', sp1 + 1);
   const std::string path = request.substr(sp1 + 1, sp2 - sp1 - 1);
-  Response r{404, "<html><body>Not Found</body></html>", false};
+  Response r{404, "<html><body>Not Found</body></html>"};
   {
     std::lock_guard lock(mu_);
     requests_.push_back(path);
     if (auto it = responses_.find(path); it != responses_.end()) r = it->second;
   }
-  std::string head = "HTTP/1.1 " + std::to_string(r.status) + " " + phrase(r.status) +
-                     "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                     std::to_string(r.body.size()) + "\r\nConnection: close\r\n\r\n";
-  sendAll(fd, head);
-  sendAll(fd, r.cut ? r.body.substr(0, r.body.size() / 2) : r.body);
+  if (r.silent) {
+    // Until the client gives up or the server stops.
+    pollfd fds[2] = {{fd, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
+    while (::poll(fds, 2, -1) > 0 && fds[1].revents == 0) {
+      if (::recv(fd, buffer, sizeof buffer, 0) <= 0) return;
+    }
+    return;
+  }
+  const uint64_t length = r.generated > 0 ? r.generated : r.body.size();
+  const std::string head = "HTTP/1.1 " + std::to_string(r.status) + " " + phrase(r.status) +
+                           "\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                           std::to_string(length) + "\r\nConnection: close\r\n\r\n";
+  if (!sendAll(fd, head.data(), head.size())) return;
+  if (r.generated > 0) {
+    const std::string block(65536, '\x9E');
+    for (uint64_t left = r.generated; left > 0;) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, block.size()));
+      if (!sendAll(fd, block.data(), n)) return;
+      sent_ += n;
+      left -= n;
+    }
+    return;
+  }
+  if (r.dripEveryMs > 0) {
+    for (char c : r.body) {
+      if (stopping(r.dripEveryMs) || !sendAll(fd, &c, 1)) return;
+      ++sent_;
+    }
+    return;
+  }
+  const size_t n = r.cut ? r.body.size() / 2 : r.body.size();
+  if (sendAll(fd, r.body.data(), n)) sent_ += n;
 }

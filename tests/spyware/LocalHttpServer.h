@@ -1,7 +1,10 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 for the update tests: answers each
-// path as told (status, body, a connection cut halfway), 404 otherwise, and
+// path as told (status, body, a connection cut halfway, a large generated
+// body, a body dripped out slowly, or nothing at all), 404 otherwise, and
 // records the paths in the order they were asked for.
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <string>
@@ -13,7 +16,10 @@ class LocalHttpServer {
   struct Response {
     int status = 200;
     std::string body;
-    bool cut = false;  // promise the whole body, send half of it, hang up
+    bool cut = false;            // promise the whole body, send half of it, hang up
+    uint64_t generated = 0;      // send this many bytes of a pattern instead of body
+    int dripEveryMs = 0;         // send the body one byte at a time, this far apart
+    bool silent = false;         // read the request, then send nothing
   };
 
   LocalHttpServer();
@@ -25,10 +31,14 @@ class LocalHttpServer {
   int port() const { return port_; }
   void set(const std::string& path, Response r);
   std::vector<std::string> requests() const;
+  // Body bytes sent so far, all answers together.
+  uint64_t bodyBytesSent() const { return sent_; }
 
  private:
   void serve();
   void answer(int fd);
+  bool stopping(int waitMs) const;
+  bool sendAll(int fd, const char* data, size_t size);
 
   int listenFd_ = -1;
   int stopPipe_[2] = {-1, -1};
@@ -36,5 +46,6 @@ class LocalHttpServer {
   mutable std::mutex mu_;
   std::map<std::string, Response> responses_;
   std::vector<std::string> requests_;
+  std::atomic<uint64_t> sent_{0};
   std::thread thread_;
 };

@@ -1,12 +1,7 @@
-// The spyware modules on a real temporary machine.
+// The connection state and the update server of a real temporary machine.
 #include <gtest/gtest.h>
 
-
-#include "LocalHttpServer.h"
-#include "platform/error.h"
-#include "platform/files.h"
-#include "spyware/FileConverter.h"
-#include "spyware/HostInternet.h"
+#include "platform/net/internet.h"
 #include "spyware/I_INTConnection.h"
 #include "spyware/UpdateServer.h"
 #include "tests/platform/TempMachine.h"
@@ -16,35 +11,11 @@ using testing_machine::TempMachine;
 
 namespace {
 
-const std::string kProgram = "C:\\Program Files\\Brakvel 9x";
-const std::string kUtil = kProgram + "\\util";
-
 std::string iniWith(const std::string& internet) {
   return std::string(testing_machine::kStandardIni) + "[Internet]\n" + internet;
 }
 
 }  // namespace
-
-TEST(MachineConverterTest, WindowsPathsAndErrors) {
-  TempMachine tm;
-  auto m = tm.open();
-  platform::makeFolder(m, kUtil);
-  platform::writeFile(m, kUtil + "\\spylist.enc", spyware::ConvertString("A\r\nB\r\n"));
-  // Short and differently cased forms of the same folder.
-  spyware::ConvertFile(m, "c:\\progra~1\\brakve~1\\UTIL\\spylist.enc", kUtil + "\\spylist.dec");
-  EXPECT_EQ(platform::readFile(m, kUtil + "\\spylist.dec"), "A\r\nB\r\n");
-
-  platform::setAttributes(m, kUtil + "\\spylist.dec", platform::kReadOnly);
-  try {
-    spyware::ConvertFile(m, kUtil + "\\spylist.enc", kUtil + "\\spylist.dec");
-    ADD_FAILURE() << "a read-only plain form must not be replaced";
-  } catch (const platform::Error& e) {
-    EXPECT_EQ(e.number(), platform::kPermissionDenied);
-    EXPECT_EQ(e.detail(), kUtil + "\\spylist.dec");
-  }
-  EXPECT_NO_THROW(spyware::ConvertFile(m, kUtil + "\\missing.enc", kUtil + "\\missing.dec"));
-  EXPECT_FALSE(platform::fileExists(m, kUtil + "\\missing.dec"));
-}
 
 TEST(MachineConnectionTest, ForcedConnectionsFromMachineIni) {
   struct Row {
@@ -62,7 +33,7 @@ TEST(MachineConnectionTest, ForcedConnectionsFromMachineIni) {
     SCOPED_TRACE(r.ini);
     TempMachine tm(iniWith(r.ini));
     auto m = tm.open();
-    spyware::HostInternet provider(m);
+    platform::net::HostInternet provider(m);
     spyware::I_INTConnection c(provider, "Brakvel 9x");
     EXPECT_EQ(c.Connected(), r.connected);
     EXPECT_EQ(c.ConnectionType(), r.type);
@@ -74,7 +45,7 @@ TEST(MachineConnectionTest, ForcedConnectionsFromMachineIni) {
 TEST(MachineConnectionTest, UnknownConnectionIsAComponentFailureNamingTheSetting) {
   TempMachine tm(iniWith("Connection=wifi\n"));
   auto m = tm.open();
-  spyware::HostInternet provider(m);
+  platform::net::HostInternet provider(m);
   spyware::I_INTConnection c(provider, "Brakvel 9x");
   try {
     (void)c.Connected();
@@ -89,7 +60,7 @@ TEST(MachineConnectionTest, UnknownConnectionIsAComponentFailureNamingTheSetting
 TEST(MachineConnectionTest, WorkModeIsKeptInMachineIni) {
   TempMachine tm(iniWith("Connection=lan\n"));
   auto m = tm.open();
-  spyware::HostInternet provider(m);
+  platform::net::HostInternet provider(m);
   spyware::I_INTConnection c(provider, "Brakvel 9x");
   c.setWorkMode(1);
   EXPECT_EQ(c.WorkMode(), 1);
@@ -98,7 +69,7 @@ TEST(MachineConnectionTest, WorkModeIsKeptInMachineIni) {
   EXPECT_EQ(tm.open().ini("Internet", "WorkMode").value_or(""), "offline");
 
   auto again = tm.open();
-  spyware::HostInternet otherProvider(again);
+  platform::net::HostInternet otherProvider(again);
   EXPECT_EQ(spyware::I_INTConnection(otherProvider, "x").WorkMode(), 1);
 
   c.setWorkMode(2);
@@ -111,26 +82,17 @@ TEST(MachineConnectionTest, HostModeThroughAProxy) {
   TempMachine tm(iniWith("UpdateServer=http://update.example.invalid\n"));
   auto m = tm.open();
   ScopedEnv proxy("http_proxy", "http://127.0.0.1:3128");
-  spyware::HostInternet provider(m);
+  platform::net::HostInternet provider(m);
   spyware::I_INTConnection c(provider, "Brakvel 9x");
   EXPECT_TRUE(c.Connected());
   EXPECT_EQ(c.ConnectionType(), 3);
 }
 
-TEST(MachineUpdateTest, UpdatesTheProgramsUtilFolderFromTheMachinesServer) {
-  LocalHttpServer server;
-  server.set("/spydef/antispy.enc", {200, "one", false});
-  server.set("/spydef/spylist.enc", {200, "two", false});
-  server.set("/spydef/undospy.enc", {200, "three", false});
-  TempMachine tm(iniWith("UpdateServer=" + server.baseUrl() + "\n"));
-  auto m = tm.open();
-  platform::makeFolder(m, kUtil);
-  EXPECT_EQ(spyware::updateServer(m), server.baseUrl());
-  const auto r = spyware::updateDefinitions(m, kProgram);
-  ASSERT_TRUE(r.ok) << r.reason;
-  EXPECT_EQ(platform::readFile(m, kUtil + "\\antispy.enc"), "one");
-  EXPECT_EQ(platform::readFile(m, kUtil + "\\spylist.enc"), "two");
-  EXPECT_EQ(platform::readFile(m, kUtil + "\\undospy.enc"), "three");
+TEST(MachineUpdateTest, ServerFromMachineIniAsItIsNow) {
+  TempMachine tm;
+  const auto m = tm.open();
+  tm.writeIni(iniWith("UpdateServer= http://127.0.0.1:8080/ \n"));
+  EXPECT_EQ(spyware::updateServer(m), "http://127.0.0.1:8080");
 }
 
 TEST(MachineUpdateTest, DefaultServerIsTheVendors) {

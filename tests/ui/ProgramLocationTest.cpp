@@ -4,9 +4,12 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 #include "TestMachine.h"
+#include "app/frmGlavni.h"
+#include "platform/registry/registry.h"
 #include "ui/common/ProgramLocation.h"
 
 namespace fs = std::filesystem;
@@ -52,3 +55,50 @@ TEST_F(Location, OutsideTheMachineTheLaunchersPathOrTheDefaultCounts) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string defaultValue(platform::reg::Registry& r, const std::string& key) {
+  platform::reg::HKEY h = 0;
+  if (r.RegOpenKeyEx(platform::reg::HKEY_CLASSES_ROOT, key, 0x2003F, &h) != platform::reg::ERROR_SUCCESS) return {};
+  char data[512] = {};
+  uint32_t type = 0, size = sizeof data;
+  r.RegQueryValueEx(h, "", &type, data, &size);
+  r.RegCloseKey(h);
+  return std::string(data);
+}
+
+}  // namespace
+
+// The program folder as the program finds it: at a drive root it is "C:\",
+// so the icon path has two backslashes and the command one, as registered
+// at the first start; the program's other paths work there too.
+TEST_F(Location, AProgramAtADriveRoot) {
+  struct Case {
+    std::string exe;  // the executable inside the machine
+    std::string folder, command, icon;
+  };
+  const Case cases[] = {
+      {"Brakvel 9x.exe", "C:\\", "C:\\Brakvel 9x.exe %1", "C:\\\\sysarchive.ico"},
+      {"Tools/Brakvel 9x.exe", "C:\\Tools", "C:\\Tools\\Brakvel 9x.exe %1", "C:\\Tools\\sysarchive.ico"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exe);
+    const fs::path exe = dir / "drive_c" / c.exe;
+    fs::create_directories(exe.parent_path());
+    const auto loc = frontend::locateProgram(*machine, exe.c_str());
+    EXPECT_EQ(loc.folder, c.folder);
+
+    apptest::TestProgram p({}, loc.folder);
+    fs::create_directories(p.machine->toHost(loc.folder + "\\archive"));
+    std::ofstream(p.machine->toHost(loc.folder + "\\archive\\Monday.kvt")) << "MSCF";
+    p.setSetting("Show Intro", "0");
+    p.setSetting("Show Tips at Startup", "0");
+    p.program->start();
+    ASSERT_FALSE(p.program->ended());
+    EXPECT_EQ(defaultValue(*p.registry, "Brakvel\\shell\\open\\command"), c.command);
+    EXPECT_EQ(defaultValue(*p.registry, "Brakvel\\DefaultIcon"), c.icon);
+    auto& main = p.program->form<app::frmGlavni>();
+    ASSERT_EQ(main.lvwRestore->rows().size(), 1u);
+  }
+}

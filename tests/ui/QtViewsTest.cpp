@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -12,9 +13,14 @@
 #include <QTreeWidget>
 #include <filesystem>
 #include <random>
+#include <vector>
 
+#include "LocalHttpServer.h"
 #include "TestMachine.h"
 #include "app/frmGlavni.h"
+#include "platform/net/http.h"
+#include "platform/net/internet.h"
+#include "spyware/FileConverter.h"
 #include "dialogs/frmIntro.h"
 #include "ui/qt/FormView.h"
 #include "ui/qt/Look.h"
@@ -193,3 +199,55 @@ TEST_F(QtViews, TheIntroShowsItsTasksAndTheCheckedBoxes) {
 }
 
 }  // namespace
+
+namespace {
+
+struct Connected : platform::net::InternetProvider {
+  bool getConnectedState(uint32_t* flags, char* name, uint32_t size) override {
+    *flags = platform::net::INTERNET_CONNECTION_LAN;
+    if (size > 0) name[0] = '\0';
+    return true;
+  }
+  bool setOption(uint32_t, const platform::net::ConnectedStateInfo&) override { return false; }
+};
+
+// The texts a label showed each time it was painted.
+struct PaintedTexts : QObject {
+  std::vector<std::string> texts;
+  bool eventFilter(QObject* o, QEvent* e) override {
+    if (e->type() == QEvent::Paint) texts.push_back(qobject_cast<QLabel*>(o)->text().toStdString());
+    return false;
+  }
+};
+
+}  // namespace
+
+// While a slow server sends the definitions, the window goes on painting
+// and its status line shows how much has arrived.
+TEST_F(QtViews, TheWindowPaintsWhileTheUpdateRuns) {
+  const std::string domains =
+      "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\ZoneMap\\Domains\\x.com";
+  std::string list;
+  for (int i = 0; i < 20; ++i) list += "Gator\r\n";
+  LocalHttpServer server;
+  server.set("/spydef/antispy.enc", {200, spyware::ConvertString("REGEDIT4\r\n[" + domains + "]\r\n\"*\"=dword:00000004\r\n")});
+  server.set("/spydef/spylist.enc", {200, spyware::ConvertString(list), false, 0, 10});
+  server.set("/spydef/undospy.enc", {200, spyware::ConvertString("REGEDIT4\r\n[" + domains + "]\r\n\"*\"=-\r\n")});
+  platform::Machine::open(dir).setIni("Internet", "UpdateServer", server.baseUrl());
+  Connected internet;
+  platform::net::HostHttp http;
+  program->context().internet = &internet;
+  program->context().http = &http;
+  app::frmGlavni& main = openMain();
+  auto* status = qobject_cast<QLabel*>(desktop.view(main)->widgetFor(main.SBar));
+  ASSERT_NE(status, nullptr);
+  PaintedTexts painted;
+  status->installEventFilter(&painted);
+  main.cmdInternetUpdate->userClick();
+  status->removeEventFilter(&painted);
+  EXPECT_GE(std::count_if(painted.texts.begin(), painted.texts.end(),
+                          [](const std::string& t) { return t.ends_with(" bytes received"); }),
+            2)
+      << painted.texts.size() << " paints";
+  EXPECT_EQ(main.txtSpyList->text().empty(), false);
+}

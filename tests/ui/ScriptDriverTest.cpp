@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 
 #include "TestMachine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace fs = std::filesystem;
 using testing::ElementsAre;

@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "tools/machine/MachineRegistry.h"
 
 namespace machine_tool {
 
@@ -90,6 +91,8 @@ void installTools(const platform::Machine& m, const fs::path& bin, std::ostream&
   if (fs::is_directory(share / "windows")) {
     copyTree(m, share / "windows", m.env("WinDir").value_or("C:\\WINDOWS"), log);
   }
+  // A machine made before the hives were registry files gets them now.
+  convertTextHives(m, log);
 }
 
 }  // namespace machine_tool

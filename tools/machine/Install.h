@@ -1,6 +1,7 @@
 #pragma once
 // Puts the built tools into a machine as links, and the program's data
-// files as copies, so that a rebuild is picked up by "install" again.
+// files as copies, so that a rebuild is picked up by "install" again;
+// brings hives still in REGEDIT4 text into the registry file form.
 #include <filesystem>
 #include <ostream>
 

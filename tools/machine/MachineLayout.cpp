@@ -7,7 +7,7 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/text.h"
-#include "tools/machine/DemoRegistry.h"
+#include "tools/machine/MachineRegistry.h"
 #include "tools/sysbckup/sysbckup.h"
 
 namespace machine_tool {

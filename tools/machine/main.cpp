@@ -27,7 +27,7 @@ namespace {
 const char* kUsage =
     "usage: brakvel9x-machine [--machine DIR] COMMAND ...\n"
     "  init [DIR] [--me]     create a Windows 98 machine (ME with --me) and install the tools\n"
-    "  install [DIR]         link the built tools and copy the program's data into the machine\n"
+    "  install [DIR]         link the built tools, copy the program's data, convert text hives\n"
     "  info [DIR]            show the machine's drives, environment and program folder\n"
     "  short WINPATH         print the short (8.3) form of an existing path\n"
     "  resolve WINPATH       print the host path of a Windows path\n"

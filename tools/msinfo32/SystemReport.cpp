@@ -7,7 +7,7 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 namespace msinfo {
 

@@ -4,22 +4,15 @@
 //   regedit /e FILE [KEY]  export the whole registry or one key
 // FILE is a Windows path of the machine (BRAKVEL9X_MACHINE), long or short.
 // Exit status 0 only when the import or export happened.
-#include <cerrno>
-#include <cstring>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "platform/error.h"
 #include "platform/files.h"
-#include "platform/hive_store.h"
+#include "platform/registry/hive_store.h"
 #include "platform/machine.h"
-#include "platform/regscript.h"
+#include "platform/registry/import_export.h"
 
 namespace {
 
@@ -39,41 +32,11 @@ std::string windowsPath(const Machine& m, const std::string& arg) {
   return platform::winJoin(*here, arg);
 }
 
-// The script's bytes, mapped: a script may be megabytes.
-class Mapped {
- public:
-  explicit Mapped(const std::string& host) {
-    fd_ = open(host.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw std::runtime_error(std::strerror(errno));
-    struct stat st;
-    if (fstat(fd_, &st) != 0) throw std::runtime_error(std::strerror(errno));
-    if (S_ISDIR(st.st_mode)) throw std::runtime_error("it is a folder");
-    size_ = static_cast<size_t>(st.st_size);
-    if (size_) {
-      void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd_, 0);
-      if (p == MAP_FAILED) throw std::runtime_error(std::strerror(errno));
-      data_ = static_cast<const char*>(p);
-    }
-  }
-  ~Mapped() {
-    if (data_) munmap(const_cast<char*>(data_), size_);
-    if (fd_ >= 0) close(fd_);
-  }
-  std::string_view text() const { return {data_ ? data_ : "", size_}; }
-
- private:
-  int fd_ = -1;
-  const char* data_ = nullptr;
-  size_t size_ = 0;
-};
-
 int importFile(const Machine& m, const std::string& file, bool silent) {
-  std::string win = windowsPath(m, file);
-  std::string host = m.toHost(win).string();
-  std::unique_ptr<Mapped> script;
+  std::string script;
   try {
-    script = std::make_unique<Mapped>(host);
-  } catch (const std::exception& e) {
+    script = platform::readFile(m, windowsPath(m, file));
+  } catch (const platform::Error& e) {
     std::cerr << "regedit: cannot import " << file << ": " << e.what() << "\n";
     return 1;
   }
@@ -87,7 +50,7 @@ int importFile(const Machine& m, const std::string& file, bool silent) {
       return 1;
     }
   }
-  platform::hive::ImportResult r = platform::hive::importScript(m, script->text(), file);
+  platform::hive::ImportResult r = platform::hive::importScript(m, script, file);
   if (!r.ok) {
     std::cerr << r.error << "\n";
     return 1;
@@ -98,18 +61,20 @@ int importFile(const Machine& m, const std::string& file, bool silent) {
 }
 
 int exportFile(const Machine& m, const std::string& file, const std::string& key) {
-  std::optional<std::string> text;
+  struct NoSuchKey {};
   try {
-    text = platform::hive::exportText(m, key);
+    // Written as it is made: the text of a big registry needs no memory of its size.
+    platform::writeFileAtomicStreamed(m, windowsPath(m, file), platform::kArchive,
+                                      [&](const platform::PutBytes& put) {
+                                        if (!platform::hive::exportText(m, key, put)) throw NoSuchKey{};
+                                      });
+  } catch (const NoSuchKey&) {
+    std::cerr << "regedit: " << key << ": no such key\n";
+    return 1;
   } catch (const std::invalid_argument& e) {
     std::cerr << "regedit: " << e.what() << "\n";
     return 1;
   }
-  if (!text) {
-    std::cerr << "regedit: " << key << ": no such key\n";
-    return 1;
-  }
-  platform::writeFileAtomic(m, windowsPath(m, file), *text, platform::kArchive);
   return 0;
 }
 

@@ -12,6 +12,9 @@ ProgramLocation programAt(const std::string& exeWinPath) {
   loc.exePath = exeWinPath;
   size_t slash = exeWinPath.find_last_of("\\/");
   loc.folder = slash == std::string::npos ? std::string() : exeWinPath.substr(0, slash);
+  // At a drive root the folder keeps its backslash ("C:\"), as the
+  // platform gives a program's folder.
+  if (loc.folder.size() == 2 && loc.folder[1] == ':') loc.folder += '\\';
   std::string base = slash == std::string::npos ? exeWinPath : exeWinPath.substr(slash + 1);
   size_t dot = base.rfind('.');
   loc.exeName = dot == std::string::npos ? base : base.substr(0, dot);

@@ -9,7 +9,7 @@ namespace frontend {
 
 struct ProgramLocation {
   std::string exePath;  // C:\Program Files\Brakvel 9x\Brakvel 9x.exe
-  std::string folder;   // C:\Program Files\Brakvel 9x
+  std::string folder;   // C:\Program Files\Brakvel 9x (C:\ at a drive root)
   std::string exeName;  // Brakvel 9x
 };
 

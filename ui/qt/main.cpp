@@ -13,7 +13,9 @@
 #include "app/program.h"
 #include "platform/launcher.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/net/http.h"
+#include "platform/net/internet.h"
+#include "platform/registry/registry.h"
 #include "platform/tasks.h"
 #include "ui/common/ProgramLocation.h"
 #include "ui/qt/Look.h"
@@ -80,8 +82,10 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
+    platform::net::HostInternet internet(*machine);
+    platform::net::HostHttp http;
     app::Program program(app::Context{*machine, registry, windows, launcher, loop, desktop, where.folder,
-                                      where.exeName});
+                                      where.exeName, &internet, &http});
     // A close request from the machine (a restart) closes the main window
     // as the user would, and with it every other window.
     std::optional<QSocketNotifier> notifier;

@@ -16,7 +16,7 @@
 #include "dialogs/frmIntro.h"
 #include "platform/launcher.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 #include "ui/qt/FormView.h"
 #include "ui/qt/Look.h"
 #include "ui/qt/QtDesktop.h"

@@ -13,7 +13,9 @@
 #include "platform/error.h"
 #include "platform/launcher.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/net/http.h"
+#include "platform/net/internet.h"
+#include "platform/registry/registry.h"
 #include "platform/tasks.h"
 #include "platform/timer.h"
 #include "ui/common/ProgramLocation.h"
@@ -57,8 +59,10 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
+    platform::net::HostInternet internet(*machine);
+    platform::net::HostHttp http;
     app::Program program(app::Context{*machine, registry, windows, launcher, loop, desktop, where.folder,
-                                      where.exeName});
+                                      where.exeName, &internet, &http});
     script::ScriptRunner runner(program, desktop, loop, std::move(lines), std::cout);
     status = runner.run();
   }

@@ -1,4 +1,4 @@
-#include "platform/registry.h"
+#include "platform/registry/registry.h"
 
 #include <cstring>
 #include <fstream>
@@ -8,7 +8,8 @@
 #include <unistd.h>
 
 #include "platform/error.h"
-#include "platform/hive_store.h"
+#include "platform/registry/creg_file.h"
+#include "platform/registry/hive_store.h"
 
 namespace platform::reg {
 
@@ -29,7 +30,7 @@ std::optional<Root> predefined(HKEY k) {
   }
 }
 
-// Key and value names that a hive file could not hold on one line.
+// Key and value names that a registry script could not hold on one line.
 bool badName(std::string_view s) {
   for (char c : s)
     if (c == '\0' || c == '\r' || c == '\n') return true;
@@ -102,6 +103,30 @@ struct Registry::Impl {
     lastError = e.what();
     return ERROR_ACCESS_DENIED;
   }
+  // A change beyond what Windows 9x lets a key hold.
+  long refuse(std::string why) {
+    lastError = std::move(why);
+    return ERROR_INVALID_PARAMETER;
+  }
+
+  // The subkey of k named c, made when missing (and allowed).
+  long child(Key*& k, std::string_view c, bool& changed) {
+    if (Key* n = k->findChild(c)) {
+      k = n;
+      return ERROR_SUCCESS;
+    }
+    if (std::string why = hive::keyNameFault(c); !why.empty()) return refuse(std::move(why));
+    k = &k->addChild(c);
+    changed = true;
+    return ERROR_SUCCESS;
+  }
+
+  long set(Key& k, std::string_view name, uint32_t type, std::string_view data, bool& changed) {
+    if (std::string why = hive::valueFault(k, name, data); !why.empty()) return refuse(std::move(why));
+    k.setValue(name, type, data);
+    changed = true;
+    return ERROR_SUCCESS;
+  }
 
   // Runs edit on the key's hive under the write lock and writes the hive
   // when edit reports a change.
@@ -164,16 +189,10 @@ long Registry::RegCreateKey(HKEY root, std::string_view subKey, HKEY* result) {
   } catch (const HiveError& e) {
     return impl_->fail(e);
   }
-  long rc = impl_->write(t, [](Key& top, const std::vector<std::string_view>& path, bool& changed) {
+  long rc = impl_->write(t, [&](Key& top, const std::vector<std::string_view>& path, bool& changed) {
     Key* k = &top;
-    for (auto c : path) {
-      Key* n = k->findChild(c);
-      if (!n) {
-        n = &k->addChild(c);
-        changed = true;
-      }
-      k = n;
-    }
+    for (auto c : path)
+      if (long e = impl_->child(k, c, changed)) return e;
     return ERROR_SUCCESS;
   });
   if (rc == ERROR_SUCCESS) *result = impl_->open(std::move(t));
@@ -259,15 +278,15 @@ long Registry::RegSetValueEx(HKEY key, std::string_view name, uint32_t type, std
   return impl_->write(t, [&](Key& top, const std::vector<std::string_view>& path, bool& changed) {
     Key* k = &top;
     for (auto c : path) {
-      Key* n = k->findChild(c);
       // A predefined root is there even before anything was written under it.
-      if (!n && isRoot) n = &k->addChild(c);
-      if (!n) return ERROR_FILE_NOT_FOUND;
-      k = n;
+      if (isRoot) {
+        if (long e = impl_->child(k, c, changed)) return e;
+        continue;
+      }
+      k = k->findChild(c);
+      if (!k) return ERROR_FILE_NOT_FOUND;
     }
-    k->setValue(name, type, data);
-    changed = true;
-    return ERROR_SUCCESS;
+    return impl_->set(*k, name, type, data, changed);
   });
 }
 
@@ -279,10 +298,9 @@ long Registry::RegSetValue(HKEY key, std::string_view subKey, std::string_view t
   data += '\0';
   return impl_->write(t, [&](Key& top, const std::vector<std::string_view>& path, bool& changed) {
     Key* k = &top;
-    for (auto c : path) k = &k->addChild(c);
-    k->setValue({}, REG_SZ, data);
-    changed = true;
-    return ERROR_SUCCESS;
+    for (auto c : path)
+      if (long e = impl_->child(k, c, changed)) return e;
+    return impl_->set(*k, {}, REG_SZ, data, changed);
   });
 }
 

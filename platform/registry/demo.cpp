@@ -1,11 +1,12 @@
-#include "platform/registry_demo.h"
+#include "platform/registry/demo.h"
 
 #include <string>
 
 #include "platform/error.h"
 #include "platform/files.h"
-#include "platform/hive_store.h"
-#include "platform/regscript.h"
+#include "platform/registry/creg_file.h"
+#include "platform/registry/hive_store.h"
+#include "platform/registry/import_export.h"
 
 namespace platform {
 
@@ -20,7 +21,7 @@ constexpr const char* kCommon = R"reg(REGEDIT4
 
 [HKEY_LOCAL_MACHINE\Enum\Root]
 
-[HKEY_LOCAL_MACHINE\Hardware\DESCRIPTION\System\FloatingPointProcessor\0]
+[HKEY_LOCAL_MACHINE\hardware\DESCRIPTION\System\FloatingPointProcessor\0]
 
 [HKEY_LOCAL_MACHINE\Network\Logon]
 "username"="User"
@@ -152,15 +153,15 @@ constexpr const char* kCommon = R"reg(REGEDIT4
 "ComputerName"="BRAKVEL98"
 "Workgroup"="WORKGROUP"
 
-[HKEY_USERS\.Default\AppEvents\Schemes\Apps\.Default\SystemStart\.Current]
+[HKEY_USERS\.DEFAULT\AppEvents\Schemes\Apps\.Default\SystemStart\.Current]
 @="C:\\WINDOWS\\MEDIA\\The Microsoft Sound.wav"
 
-[HKEY_USERS\.Default\Control Panel\Desktop]
+[HKEY_USERS\.DEFAULT\Control Panel\Desktop]
 "Wallpaper"="(None)"
 "ScreenSaveActive"="1"
 "ScreenSaveTimeOut"="900"
 
-[HKEY_USERS\.Default\Control Panel\International]
+[HKEY_USERS\.DEFAULT\Control Panel\International]
 "Locale"="00000409"
 "iCountry"="1"
 "sCountry"="United States"
@@ -178,34 +179,34 @@ constexpr const char* kCommon = R"reg(REGEDIT4
 "sThousand"=","
 "sList"=","
 
-[HKEY_USERS\.Default\Keyboard Layout\Preload\1]
+[HKEY_USERS\.DEFAULT\Keyboard Layout\Preload\1]
 @="00000409"
 
-[HKEY_USERS\.Default\Network\Persistent]
+[HKEY_USERS\.DEFAULT\Network\Persistent]
 
-[HKEY_USERS\.Default\RemoteAccess]
+[HKEY_USERS\.DEFAULT\RemoteAccess]
 "InternetProfile"=""
 
-[HKEY_USERS\.Default\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders]
+[HKEY_USERS\.DEFAULT\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders]
 "Desktop"="C:\\WINDOWS\\Desktop"
 "Personal"="C:\\My Documents"
 
-[HKEY_USERS\.Default\Software\Microsoft\Windows\CurrentVersion\Internet Settings]
+[HKEY_USERS\.DEFAULT\Software\Microsoft\Windows\CurrentVersion\Internet Settings]
 "EnableHttp1_1"=dword:00000001
 "ProxyEnable"=dword:00000000
 "MigrateProxy"=dword:00000001
 "GlobalUserOffline"=dword:00000000
 
-[HKEY_USERS\.Default\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap]
+[HKEY_USERS\.DEFAULT\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap]
 "ProxyBypass"=dword:00000001
 "IntranetName"=dword:00000001
 "UNCAsIntranet"=dword:00000001
 
-[HKEY_USERS\.Default\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\Domains]
+[HKEY_USERS\.DEFAULT\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\Domains]
 
-[HKEY_USERS\.Default\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\Ranges]
+[HKEY_USERS\.DEFAULT\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\Ranges]
 
-[HKEY_USERS\.Default\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\ProtocolDefaults]
+[HKEY_USERS\.DEFAULT\Software\Microsoft\Windows\CurrentVersion\Internet Settings\ZoneMap\ProtocolDefaults]
 "http"=dword:00000003
 "https"=dword:00000003
 "ftp"=dword:00000003
@@ -292,10 +293,11 @@ std::string demoScript(bool me) {
 void writeDemoRegistry(const Machine& m, bool me) {
   hive::HiveStore store(m);
   const uint8_t attrs = kHidden | kSystem | kArchive;
-  const std::string empty = std::string(hive::kRegedit4Header) + "\r\n\r\n";
-  writeFileAtomic(m, store.winPath(hive::kSystemHive), empty, attrs);
-  writeFileAtomic(m, store.winPath(hive::kUserHive), empty, attrs);
-  if (me) writeFileAtomic(m, store.winPath(hive::kClassesHive), empty, attrs);
+  // Empty hives first: Classes.dat must be there for HKEY_CLASSES_ROOT to go into it.
+  for (hive::HiveId id : {hive::kSystemHive, hive::kUserHive, hive::kClassesHive}) {
+    if (id == hive::kClassesHive && !me) continue;
+    writeFileAtomic(m, store.winPath(id), hive::cregBytes(hive::Hive(hive::kHiveTop[id]).top()), attrs);
+  }
   hive::ImportResult r = hive::importScript(m, demoScript(me), "demo registry");
   if (!r.ok) throw Error(kPathFileAccess, r.error);
 }

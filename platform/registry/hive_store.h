@@ -2,6 +2,8 @@
 // The machine's hive files: where each lives, which hive a registry path
 // belongs to, loading with a cache, locking between processes, atomic
 // replacement. Shared by the registry functions and the registry editor.
+// A hive file is a CREG file; one still in the REGEDIT4 text of machines
+// made before is read as well, and written back as CREG at its next change.
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -10,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/hive.h"
+#include "platform/registry/key_tree.h"
 #include "platform/machine.h"
 
 namespace platform::hive {
@@ -28,11 +30,16 @@ enum class Root { ClassesRoot, CurrentUser, LocalMachine, Users };
 std::optional<Root> rootByName(std::string_view name);  // "HKEY_CURRENT_USER", any case
 std::string_view rootName(Root r);
 
-// A damaged or unreadable hive file: "C:\WINDOWS\System.dat:12: what".
+// A damaged or unreadable hive file: "C:\WINDOWS\System.dat: offset 64
+// (0x40): what" (a text hive: "C:\WINDOWS\System.dat:12: what").
 class HiveError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The hive a hive file's bytes hold, CREG or text; label names the file
+// in the error. Throws HiveError.
+Hive parseHiveFile(std::string bytes, HiveId id, const std::string& label);
 
 // Components of a key path ("a\b\\c\" -> a, b, c).
 std::vector<std::string_view> splitPath(std::string_view path);
@@ -74,7 +81,10 @@ class HiveStore {
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
     Hive& edit(HiveId id);  // throws HiveError
-    void commit();           // throws platform::Error when a file cannot be written
+    // Writes a hive that is still text as CREG, unchanged otherwise;
+    // false when it is not text (or missing).
+    bool convert(HiveId id);
+    void commit();  // throws platform::Error when a file cannot be written
 
    private:
     HiveStore& s_;
@@ -93,6 +103,7 @@ class HiveStore {
     std::optional<Hive> hive;
     Stamp stamp;
     bool valid = false;
+    bool text = false;  // read from a text hive
     std::string host;  // host path, resolved once it exists
     int lockFd = -1;
   };

@@ -1,4 +1,4 @@
-#include "platform/hive.h"
+#include "platform/registry/script_text.h"
 
 #include <algorithm>
 #include <array>
@@ -12,19 +12,6 @@
 namespace platform::hive {
 
 namespace {
-
-// Case folding as a table: names are compared on every lookup of every load.
-struct FoldTable {
-  std::array<unsigned char, 256> lower{};
-  FoldTable() {
-    for (int c = 0; c < 256; ++c)
-      lower[c] = static_cast<unsigned char>(lowerAnsi(static_cast<char>(c)));
-  }
-};
-const FoldTable& fold() {
-  static const FoldTable t;
-  return t;
-}
 
 // -1 for a character that is not a hex digit.
 struct HexTable {
@@ -45,60 +32,8 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 
 }  // namespace
 
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  const auto& f = fold().lower;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (a[i] != b[i] &&
-        f[static_cast<unsigned char>(a[i])] != f[static_cast<unsigned char>(b[i])])
-      return false;
-  return true;
-}
-
 // ---------------------------------------------------------------------------
-// Memory
-
-namespace {
-
-constexpr size_t kHugePage = size_t{2} << 20;
-
-size_t roundToHuge(size_t n) { return (n + kHugePage - 1) & ~(kHugePage - 1); }
-
-// Below this the ordinary heap is quicker than fresh pages.
-constexpr size_t kBigFrom = size_t{1} << 20;
-
-}  // namespace
-
-Arena::Arena(size_t first) { grow(first); }
-
-Arena::~Arena() {
-  for (auto& b : blocks_) {
-    if (b.mapped)
-      munmap(b.p, b.size);
-    else
-      ::operator delete(b.p);
-  }
-}
-
-void Arena::grow(size_t atLeast) {
-  Block b{nullptr, atLeast, false};
-  if (blocks_.empty() && atLeast < kBigFrom) {
-    b.p = ::operator new(atLeast);
-    next_ = kHugePage;  // a small hive that grows goes straight to big blocks
-  } else {
-    b.size = roundToHuge(std::max(atLeast, next_));
-    b.p = mmap(nullptr, b.size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (b.p == MAP_FAILED) throw std::bad_alloc();
-#ifdef MADV_HUGEPAGE
-    madvise(b.p, b.size, MADV_HUGEPAGE);
-#endif
-    b.mapped = true;
-    next_ = std::max(b.size, kHugePage) * 2;
-  }
-  blocks_.push_back(b);
-  cur_ = reinterpret_cast<uintptr_t>(b.p);
-  end_ = cur_ + b.size;
-}
+// The buffer
 
 TextBuffer::~TextBuffer() {
   if (data_) munmap(data_, cap_);
@@ -148,122 +83,6 @@ void TextBuffer::spillTo(size_t chunk, std::function<void(std::string_view)> spi
 void TextBuffer::flushSpill() {
   if (spill_ && size_ > 0) spill_(view());
   if (spill_) size_ = 0;
-}
-
-Hive::Hive(std::string_view topName, size_t sizeHint) {
-  // A hive's tree takes about twice the room of its text.
-  size_t initial = std::max<size_t>(sizeHint * 2, 16 << 10);
-  arena_ = std::make_unique<Arena>(initial);
-  char* name = static_cast<char*>(arena_->allocate(topName.size() ? topName.size() : 1, 1));
-  std::memcpy(name, topName.data(), topName.size());
-  void* k = arena_->allocate(sizeof(Key), alignof(Key));
-  top_ = new (k) Key(std::string_view(name, topName.size()), arena_.get());
-}
-
-// ---------------------------------------------------------------------------
-// Keys
-
-size_t Key::FoldHash::operator()(std::string_view s) const {
-  const auto& f = fold().lower;
-  uint64_t h = 1469598103934665603ull;
-  for (char c : s) {
-    h ^= f[static_cast<unsigned char>(c)];
-    h *= 1099511628211ull;
-  }
-  return static_cast<size_t>(h);
-}
-
-Key::Key(std::string_view name, std::pmr::memory_resource* mr)
-    : name_(name), children_(mr), values_(mr) {}
-
-std::string_view Key::copy(std::string_view s) const {
-  if (s.empty()) return {};
-  char* p = static_cast<char*>(mr()->allocate(s.size(), 1));
-  std::memcpy(p, s.data(), s.size());
-  return {p, s.size()};
-}
-
-Key::Index& Key::index() const {
-  if (!index_) {
-    void* p = mr()->allocate(sizeof(Index), alignof(Index));
-    index_ = new (p) Index(mr());
-  }
-  Index& ix = *index_;
-  if (ix.children.empty() && children_.size() >= kIndexFrom) {
-    ix.children.reserve(children_.size() * 2);
-    for (Key* c : children_) ix.children.emplace(c->name_, c);
-  }
-  if (ix.values.empty() && values_.size() >= kIndexFrom) {
-    ix.values.reserve(values_.size() * 2);
-    for (size_t i = 0; i < values_.size(); ++i) ix.values.emplace(values_[i].name, i);
-  }
-  return ix;
-}
-
-Key* Key::findChild(std::string_view name) const {
-  if (children_.size() < kIndexFrom) {
-    for (Key* c : children_)
-      if (sameName(c->name_, name)) return c;
-    return nullptr;
-  }
-  auto& m = index().children;
-  auto it = m.find(name);
-  return it == m.end() ? nullptr : it->second;
-}
-
-Key& Key::addChild(std::string_view name) {
-  if (Key* k = findChild(name)) return *k;
-  void* p = mr()->allocate(sizeof(Key), alignof(Key));
-  Key* k = new (p) Key(copy(name), mr());
-  children_.push_back(k);
-  if (index_ && !index_->children.empty()) index_->children.emplace(k->name_, k);
-  return *k;
-}
-
-bool Key::removeChild(std::string_view name) {
-  for (size_t i = 0; i < children_.size(); ++i) {
-    if (sameName(children_[i]->name_, name)) {
-      if (index_) index_->children.erase(children_[i]->name_);
-      children_.erase(children_.begin() + static_cast<std::ptrdiff_t>(i));
-      return true;
-    }
-  }
-  return false;
-}
-
-const Value* Key::findValue(std::string_view name) const {
-  if (values_.size() < kIndexFrom) {
-    for (const auto& v : values_)
-      if (sameName(v.name, name)) return &v;
-    return nullptr;
-  }
-  auto& m = index().values;
-  auto it = m.find(name);
-  return it == m.end() ? nullptr : &values_[it->second];
-}
-
-void Key::setValue(std::string_view name, uint32_t type, std::string_view data) {
-  if (const Value* v = findValue(name)) {
-    auto* w = const_cast<Value*>(v);
-    w->type = type;
-    w->data = copy(data);
-    return;
-  }
-  // The arena keeps what a vector outgrows: start with room for a few.
-  if (values_.empty()) values_.reserve(8);
-  values_.push_back(Value{copy(name), type, copy(data)});
-  if (index_ && !index_->values.empty()) index_->values.emplace(values_.back().name, values_.size() - 1);
-}
-
-bool Key::removeValue(std::string_view name) {
-  for (size_t i = 0; i < values_.size(); ++i) {
-    if (sameName(values_[i].name, name)) {
-      values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(i));
-      if (index_) index_->values.clear();  // positions moved; rebuilt on the next lookup
-      return true;
-    }
-  }
-  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -428,7 +247,12 @@ class Parser {
   std::string quoted(std::string_view t, size_t& i, std::string& buf, std::string_view& out) {
     ++i;
     const size_t begin = i;
-    while (i < t.size() && t[i] != '"' && t[i] != '\\') ++i;
+    // The closing quote, and no backslash before it: the common case, found
+    // with the library's fast searches.
+    const void* q = std::memchr(t.data() + i, '"', t.size() - i);
+    const size_t quote = q ? static_cast<size_t>(static_cast<const char*>(q) - t.data()) : t.size();
+    const void* b = std::memchr(t.data() + i, '\\', quote - i);
+    i = b ? static_cast<size_t>(static_cast<const char*>(b) - t.data()) : quote;
     if (i < t.size() && t[i] == '"') {
       out = t.substr(begin, i - begin);
       ++i;
@@ -591,6 +415,14 @@ class Parser {
 
 }  // namespace
 
+bool looksLikeScript(std::string_view bytes) {
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  size_t i = 0;
+  while (i < bytes.size() && (isBlank(bytes[i]) || bytes[i] == '\r' || bytes[i] == '\n')) ++i;
+  bytes.remove_prefix(i);
+  return startsNoCase(bytes, kRegedit4Header) || startsNoCase(bytes, kVersion5Header);
+}
+
 std::optional<TextError> parseText(std::string_view text, TextSink& sink, Dialect* dialect) {
   Parser p(text, sink);
   return p.run(dialect);
@@ -701,23 +533,53 @@ void writeKey(TextBuffer& out, std::string_view path, const Key& key) {
   out.append("\r\n");
 }
 
-void writeTree(TextBuffer& out, std::string& path, const Key& key, bool withSelf) {
+void writeTree(TextBuffer& out, std::string path, const Key& key, bool withSelf,
+               const ChildrenOf& children) {
+  // A stack of its own: the depth of a tree is whatever its file says.
+  struct Frame {
+    const Key* key;
+    size_t next = 0;
+    size_t pathLen;
+    Subkeys kids;  // only with `children`
+  };
+  std::vector<Frame> stack;
+  auto enter = [&](const Key& k) {
+    Frame f{&k, 0, path.size(), {}};
+    if (children) children(k, stack.size(), f.kids);
+    stack.push_back(std::move(f));
+  };
   if (withSelf || key.valueCount() > 0) writeKey(out, path, key);
-  for (size_t i = 0; i < key.childCount(); ++i) {
-    const Key& c = key.child(i);
-    size_t len = path.size();
+  enter(key);
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    const size_t count = children ? f.kids.size() : f.key->childCount();
+    if (f.next == count) {
+      path.resize(f.pathLen);
+      stack.pop_back();
+      continue;
+    }
+    std::string_view name;
+    const Key* c;
+    if (children) {
+      name = f.kids[f.next].first;
+      c = f.kids[f.next].second;
+    } else {
+      c = &f.key->child(f.next);
+      name = c->name();
+    }
+    ++f.next;
+    path.resize(f.pathLen);
     path += '\\';
-    path += c.name();
-    writeTree(out, path, c, true);
-    path.resize(len);
+    path += name;
+    writeKey(out, path, *c);
+    enter(*c);  // f may move now
   }
 }
 
 void hiveText(TextBuffer& out, const Key& top) {
   out.append(kRegedit4Header);
   out.append("\r\n\r\n");
-  std::string path(top.name());
-  writeTree(out, path, top, false);
+  writeTree(out, std::string(top.name()), top, false);
 }
 
 std::string hiveText(const Key& top) {

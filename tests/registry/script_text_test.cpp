@@ -2,7 +2,7 @@
 // for byte, and the parser accepts what scripts in the wild contain.
 #include <gtest/gtest.h>
 
-#include "platform/hive.h"
+#include "platform/registry/script_text.h"
 
 using namespace platform::hive;
 

@@ -1,4 +1,4 @@
-#include "platform/hive_store.h"
+#include "platform/registry/hive_store.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,12 +6,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/registry/creg_file.h"
+#include "platform/registry/script_text.h"
 
 namespace platform::hive {
 
@@ -19,27 +20,6 @@ namespace {
 
 constexpr std::array<std::string_view, 4> kRootNames = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
                                                          "HKEY_LOCAL_MACHINE", "HKEY_USERS"};
-
-// A hive file mapped for reading; copied into the hive while it is parsed.
-class FileView {
- public:
-  explicit FileView(int fd, size_t size) : size_(size) {
-    if (size_ == 0) return;
-    void* p = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (p == MAP_FAILED) throw std::system_error(errno, std::generic_category());
-    data_ = static_cast<const char*>(p);
-  }
-  ~FileView() {
-    if (data_) munmap(const_cast<char*>(data_), size_);
-  }
-  FileView(const FileView&) = delete;
-  FileView& operator=(const FileView&) = delete;
-  std::string_view text() const { return {data_ ? data_ : "", size_}; }
-
- private:
-  const char* data_ = nullptr;
-  size_t size_;
-};
 
 }  // namespace
 
@@ -75,8 +55,9 @@ Place HiveStore::place(Root root, const std::vector<std::string_view>& path, boo
 }
 
 void HiveStore::place(Root root, const std::vector<std::string_view>& path, bool classesDat, Place& p) {
-  static constexpr std::string_view kSoftware = "Software", kClasses = "Classes",
-                                    kDefault = ".Default";
+  // Created under these names when missing: Windows' own top keys are in capitals.
+  static constexpr std::string_view kSoftware = "SOFTWARE", kClasses = "Classes",
+                                    kDefault = ".DEFAULT";
   p.hive = kSystemHive;
   p.path.clear();
   switch (root) {
@@ -179,46 +160,43 @@ void HiveStore::unlock(HiveId id) {
   if (slots_[id].lockFd >= 0) flock(slots_[id].lockFd, LOCK_UN);
 }
 
+Hive parseHiveFile(std::string bytes, HiveId id, const std::string& label) {
+  if (!isCreg(bytes) && looksLikeScript(bytes)) {
+    HiveLoad r = loadHive(bytes, kHiveTop[id]);
+    if (r.error) throw HiveError(label + ":" + std::to_string(r.error->line) + ": " + r.error->what);
+    return std::move(*r.hive);
+  }
+  CregLoad r = readCreg(std::move(bytes), kHiveTop[id]);
+  if (r.error) throw HiveError(label + ": " + r.error->message());
+  return std::move(*r.hive);
+}
+
 void HiveStore::load(HiveId id, const Stamp& st) {
   Slot& s = slots_[id];
   s.valid = false;
   s.hive.reset();
+  s.text = false;
   if (!st.exists) {
     s.hive.emplace(kHiveTop[id]);
     s.stamp = st;
     s.valid = true;
     return;
   }
-  int fd = open(s.host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) {  // replaced between the look and the open
+  std::string bytes;
+  try {
+    bytes = readFile(m_, winPath(id));
+  } catch (const Error& e) {
+    if (e.number() == kFileNotFound) {  // removed between the look and the read
       load(id, stampOf(id));
       return;
     }
-    throw HiveError(winPath(id) + ": cannot read: " + std::strerror(errno));
-  }
-  Stamp now = st;
-  struct stat sb;
-  if (fstat(fd, &sb) == 0) {
-    now.dev = sb.st_dev;
-    now.ino = sb.st_ino;
-    now.size = static_cast<uint64_t>(sb.st_size);
-    now.mtimeNs = static_cast<int64_t>(sb.st_mtim.tv_sec) * 1000000000 + sb.st_mtim.tv_nsec;
-    now.ctimeNs = static_cast<int64_t>(sb.st_ctim.tv_sec) * 1000000000 + sb.st_ctim.tv_nsec;
-  }
-  HiveLoad r;
-  try {
-    FileView view(fd, now.size);
-    r = loadHive(view.text(), kHiveTop[id]);
-  } catch (const std::system_error& e) {
-    close(fd);
     throw HiveError(winPath(id) + ": cannot read: " + e.what());
   }
-  close(fd);
-  if (r.error)
-    throw HiveError(winPath(id) + ":" + std::to_string(r.error->line) + ": " + r.error->what);
-  s.hive = std::move(r.hive);
-  s.stamp = now;
+  s.text = !isCreg(bytes) && looksLikeScript(bytes);
+  s.hive.emplace(parseHiveFile(std::move(bytes), id, winPath(id)));
+  // What was read may be newer than st, never older: a change after the
+  // look makes the next look differ.
+  s.stamp = st;
   s.valid = true;
 }
 
@@ -264,6 +242,16 @@ Hive& HiveStore::Writer::edit(HiveId id) {
   return *slot.hive;
 }
 
+bool HiveStore::Writer::convert(HiveId id) {
+  if (!s_.stampOf(id).exists) return false;
+  edit(id);
+  if (!s_.slots_[id].text) {
+    changed_[id] = false;
+    return false;
+  }
+  return true;
+}
+
 void HiveStore::Writer::commit() {
   for (int i = 0; i < kHiveCount; ++i) {
     if (!changed_[i]) continue;
@@ -271,27 +259,25 @@ void HiveStore::Writer::commit() {
     Slot& slot = s_.slots_[id];
     if (!slot.valid) continue;
     std::string path = s_.winPath(id);
-    // The hive files are hidden system files; a rewrite keeps what they have.
+    // The hive files are hidden system files; a rewrite keeps what they
+    // have, the read-only flag too: Windows writes its registry whatever
+    // that flag says, and the old file is never touched before the new one
+    // is in place.
     uint8_t attrs = kHidden | kSystem | kArchive;
-    if (s_.stampOf(id).exists) {
-      attrs = getAttributes(s_.m_, path);
-      // Windows writes its registry whatever the file's read-only flag says.
-      if (attrs & kReadOnly) setAttributes(s_.m_, path, static_cast<uint8_t>(attrs & ~kReadOnly));
-    }
+    if (s_.stampOf(id).exists) attrs = getAttributes(s_.m_, path);
     try {
-      // The text goes out piece by piece as it is made: a hive of megabytes
-      // then needs no memory of its size.
-      writeFileAtomicStreamed(s_.m_, path, attrs, [&](const PutBytes& put) {
-        TextBuffer text;
-        text.spillTo(256 << 10, put);
-        hiveText(text, slot.hive->top());
-        text.flushSpill();
-      });
+      writeFileAtomicStreamed(
+          s_.m_, path, attrs, [&](const PutBytes& put) { writeCreg(slot.hive->top(), put); },
+          ReadOnlyTarget::Replace);
+    } catch (const std::length_error& e) {
+      slot.valid = false;
+      throw Error(kPathFileAccess, path + ": " + e.what());
     } catch (...) {
       slot.valid = false;
       throw;
     }
     slot.stamp = s_.stampOf(id);
+    slot.text = false;
     changed_[i] = false;
   }
   committed_ = true;

@@ -1,14 +1,17 @@
-#include "spyware/HostNetwork.h"
+#include "platform/net/internet.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
 
-#include "spyware/I_INTConnection.h"
+#include "platform/machine.h"
+#include "platform/text.h"
 
-namespace spyware {
+namespace platform::net {
 
 namespace {
 
@@ -17,18 +20,10 @@ std::string slurp(const char* path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::string asciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 std::string trimmedLower(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
   while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return asciiLower(s);
+  return lowerAnsi(s);
 }
 
 }  // namespace
@@ -103,7 +98,7 @@ bool hasDefaultRoute(std::string_view ipv4RouteTable, std::string_view ipv6Route
 }
 
 bool isLoopbackHost(std::string_view host) {
-  const std::string h = asciiLower(host);
+  const std::string h = lowerAnsi(host);
   return h == "localhost" || h == "::1" || h.rfind("127.", 0) == 0 ||
          (h.size() > 10 && h.compare(h.size() - 10, 10, ".localhost") == 0);
 }
@@ -132,4 +127,41 @@ std::string hostOfUrl(std::string_view url) {
   return std::string(url.substr(0, url.find(':')));
 }
 
-}  // namespace spyware
+HostInternet::HostInternet(const Machine& m) : root_(m.root()) {}
+
+bool HostInternet::getConnectedState(uint32_t* flags, char* name, uint32_t nameSize) {
+  const auto machine = Machine::open(root_);
+  const std::string connection = machine.ini("Internet", "Connection").value_or("host");
+  const bool workOffline =
+      equalsNoCase(machine.ini("Internet", "WorkMode").value_or("online"), "offline");
+  const HostNetwork host = probeHost(machine.ini("Internet", "UpdateServer").value_or(""));
+  const ConnectionAnswer a = decideConnection(connection, workOffline, host);
+  *flags = a.flags;
+  if (nameSize > 0) {
+    const size_t n = std::min<size_t>(a.name.size(), nameSize - 1);
+    std::memcpy(name, a.name.data(), n);
+    name[n] = '\0';
+  }
+  return a.connected;
+}
+
+bool HostInternet::setOption(uint32_t option, const ConnectedStateInfo& info) {
+  if (option != INTERNET_OPTION_CONNECTED_STATE) return false;
+  const char* mode = nullptr;
+  if (info.state == INTERNET_STATE_DISCONNECTED_BY_USER && info.flags == ISO_FORCE_DISCONNECTED) {
+    mode = "offline";
+  } else if (info.state == INTERNET_STATE_CONNECTED && info.flags == 0) {
+    mode = "online";
+  } else {
+    return false;
+  }
+  try {
+    auto machine = Machine::open(root_);
+    machine.setIni("Internet", "WorkMode", mode);
+  } catch (const std::exception&) {
+    return false;  // machine.ini could not be written: the setting is refused
+  }
+  return true;
+}
+
+}  // namespace platform::net

@@ -3,9 +3,12 @@
 // HKEY_LOCAL_MACHINE in WINDOWS\System.dat, HKEY_CURRENT_USER and
 // HKEY_USERS\.Default in WINDOWS\User.dat, HKEY_CLASSES_ROOT in
 // WINDOWS\Classes.dat when the machine has that file, otherwise it is
-// HKEY_LOCAL_MACHINE\Software\Classes. A hive file is REGEDIT4 text.
-// The functions keep the shape and the result codes of the Win32 calls the
-// program makes, so the program's steps read as they are meant.
+// HKEY_LOCAL_MACHINE\SOFTWARE\Classes. A hive file is a Windows 9x registry
+// file (CREG), and Windows 9x's limits hold: key names of at most 255
+// characters, at most 16,300 bytes of data in a value, a key's name and
+// values within one data block. The functions keep the shape and the result
+// codes of the Win32 calls the program makes, so the program's steps read as
+// they are meant.
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -75,8 +78,9 @@ class Registry {
   // Deletes a key with all its subkeys.
   long RegDeleteKey(HKEY key, std::string_view subKey);
 
-  // Message of the last failure that came from a damaged hive file
-  // ("C:\WINDOWS\System.dat:12: ..."), empty otherwise.
+  // Message of the last failure: a damaged hive file ("C:\WINDOWS\System.dat:
+  // offset 64 (0x40): ..."), a hive that could not be written, or a change
+  // beyond Windows 9x's limits. Empty when nothing failed yet.
   std::string lastError() const;
 
  private:

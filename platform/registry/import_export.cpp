@@ -1,11 +1,13 @@
-#include "platform/regscript.h"
+#include "platform/registry/import_export.h"
 
 #include <cstring>
 #include <stdexcept>
 #include <vector>
 
 #include "platform/error.h"
-#include "platform/hive_store.h"
+#include "platform/registry/creg_file.h"
+#include "platform/registry/hive_store.h"
+#include "platform/registry/script_text.h"
 
 namespace platform::hive {
 
@@ -51,7 +53,12 @@ class Applier : public TextSink {
       chain_.resize(same);
       if (same) k = chain_.back();
       for (size_t i = same; i < want.size(); ++i) {
-        k = &k->addChild(want[i]);
+        Key* n = k->findChild(want[i]);
+        if (!n) {
+          if (std::string why = keyNameFault(want[i]); !why.empty()) return why;
+          n = &k->addChild(want[i]);
+        }
+        k = n;
         chainPath_.push_back(want[i]);
         chain_.push_back(k);
       }
@@ -72,6 +79,7 @@ class Applier : public TextSink {
   }
 
   std::string value(size_t, std::string_view name, uint32_t type, std::string_view data) override {
+    if (std::string why = valueFault(*cur_, name, data); !why.empty()) return why;
     cur_->setValue(name, type, data);
     return {};
   }
@@ -121,84 +129,71 @@ ImportResult importScript(const Machine& m, std::string_view text, std::string_v
   return r;
 }
 
-namespace {
-
-struct Exporter {
-  HiveStore& store;
-  bool classesDat;
-  TextBuffer out;
-
-  // Under HKEY_LOCAL_MACHINE, Software\Classes of a machine with Classes.dat
-  // is that file's hive.
-  void tree(std::string& path, const Key& k, bool withSelf, int depthInHklm) {
-    if (withSelf || k.valueCount() > 0) writeKey(out, path, k);
-    bool classesHere = false;
-    for (size_t i = 0; i < k.childCount(); ++i) {
-      const Key& c = k.child(i);
-      size_t len = path.size();
-      path += '\\';
-      path += c.name();
-      if (depthInHklm == 1 && classesDat && sameName(c.name(), "Classes")) {
-        classesHere = true;
-        tree(path, store.read(kClassesHive).top(), true, -1);
-      } else {
-        tree(path, c, true, depthInHklm >= 0 ? depthInHklm + 1 : -1);
-      }
-      path.resize(len);
-    }
-    if (depthInHklm == 1 && classesDat && !classesHere) {
-      size_t len = path.size();
-      path += "\\Classes";
-      tree(path, store.read(kClassesHive).top(), true, -1);
-      path.resize(len);
-    }
-  }
-};
-
-}  // namespace
-
-std::optional<std::string> exportText(const Machine& m, std::string_view key) {
+bool exportText(const Machine& m, std::string_view key, const std::function<void(std::string_view)>& put) {
   HiveStore store(m);
-  Exporter ex{store, store.hasClassesDat(), {}};
-  ex.out.append(kRegedit4Header);
-  ex.out.append("\r\n\r\n");
+  const bool classesDat = store.hasClassesDat();
+  const Key& system = store.read(kSystemHive).top();
+  const Key* classes = classesDat ? &store.read(kClassesHive).top() : nullptr;
+
+  // Under HKEY_LOCAL_MACHINE, SOFTWARE\Classes of a machine with
+  // Classes.dat is that file's hive. hklmDepth: how far below
+  // HKEY_LOCAL_MACHINE the exported key lies.
+  auto withClasses = [&](size_t hklmDepth) -> ChildrenOf {
+    return [&, hklmDepth](const Key& k, size_t depth, Subkeys& out) {
+      bool software = hklmDepth + depth == 1 && sameName(k.name(), "SOFTWARE");
+      bool placed = false;
+      for (size_t i = 0; i < k.childCount(); ++i) {
+        const Key& c = k.child(i);
+        if (software && !placed && sameName(c.name(), "Classes")) {
+          out.emplace_back(c.name(), classes);
+          placed = true;
+        } else {
+          out.emplace_back(c.name(), &c);
+        }
+      }
+      if (software && !placed) out.emplace_back("Classes", classes);
+    };
+  };
+
+  TextBuffer out;
+  out.spillTo(256 << 10, put);
+  out.append(kRegedit4Header);
+  out.append("\r\n\r\n");
   if (key.empty()) {
-    std::string path = "HKEY_LOCAL_MACHINE";
-    ex.tree(path, store.read(kSystemHive).top(), false, 0);
-    path = "HKEY_USERS";
-    ex.tree(path, store.read(kUserHive).top(), false, -1);
-    return std::string(ex.out.view());
+    const Key& users = store.read(kUserHive).top();
+    writeTree(out, "HKEY_LOCAL_MACHINE", system, false, classes ? withClasses(0) : ChildrenOf());
+    writeTree(out, "HKEY_USERS", users, false);
+    out.flushSpill();
+    return true;
   }
   auto parts = splitPath(key);
   std::optional<Root> root = parts.empty() ? std::nullopt : rootByName(parts[0]);
   if (!root) throw std::invalid_argument("unknown root key in \"" + std::string(key) + "\"");
   std::vector<std::string_view> rest(parts.begin() + 1, parts.end());
-  Place p = HiveStore::place(*root, rest, ex.classesDat);
-  const Key* k = &store.read(p.hive).top();
+  Place p = HiveStore::place(*root, rest, classesDat);
+  // The path as the user named it, each key's name as stored; what the
+  // root's mapping adds in front (HKEY_CURRENT_USER's .DEFAULT) or takes
+  // away (SOFTWARE\Classes kept in Classes.dat) shows as given.
+  const size_t added = p.path.size() > rest.size() ? p.path.size() - rest.size() : 0;
+  const size_t dropped = rest.size() > p.path.size() ? rest.size() - p.path.size() : 0;
   std::string path(rootName(*root));
-  for (size_t i = 0; i < p.path.size(); ++i) {
-    k = k->findChild(p.path[i]);
-    if (!k) return std::nullopt;
-  }
-  // The path as stored, without what the root's mapping adds in front.
-  size_t added = p.path.size() >= rest.size() ? p.path.size() - rest.size() : 0;
-  size_t dropped = rest.size() > p.path.size() ? rest.size() - p.path.size() : 0;
   for (size_t i = 0; i < dropped; ++i) {
     path += '\\';
     path += rest[i];
   }
-  const Key* walkKey = &store.read(p.hive).top();
+  const Key* k = &store.read(p.hive).top();
   for (size_t i = 0; i < p.path.size(); ++i) {
-    walkKey = walkKey->findChild(p.path[i]);
+    k = k->findChild(p.path[i]);
+    if (!k) return false;
     if (i >= added) {
       path += '\\';
-      path += walkKey->name();
+      path += k->name();
     }
   }
-  int depth = -1;
-  if (*root == Root::LocalMachine && p.hive == kSystemHive) depth = static_cast<int>(rest.size());
-  ex.tree(path, *k, true, depth);
-  return std::string(ex.out.view());
+  const bool inSystem = *root == Root::LocalMachine && p.hive == kSystemHive;
+  writeTree(out, std::move(path), *k, true, inSystem && classes ? withClasses(rest.size()) : ChildrenOf());
+  out.flushSpill();
+  return true;
 }
 
 }  // namespace platform::hive

@@ -10,9 +10,14 @@
 #include <string>
 #include <vector>
 
+#include <deque>
+#include <optional>
+
+#include "app/FileRecord.h"
 #include "app/form.h"
 #include "app/menu.h"
 #include "app/watcher.h"
+#include "platform/fileset.h"
 #include "platform/timer.h"
 
 #include "spyware/DefinitionUpdate.h"
@@ -149,6 +154,10 @@ class frmGlavni : public Form {
   // True once a Windows backup has been extracted with success; a new
   // conversion clears it until its extractor has ended.
   bool WinBackupConverted = false;
+  // What each screen's own steps put into Exchange: "Create  backup" makes
+  // an archive only of exactly that.
+  FileRecord backupGathered;  // "Write to file" (the set), and info.txt of this screen
+  FileRecord winGathered;     // "Convert" (the set), and info.txt of this screen
 
   // restore/ declares its members here.
   void lvwRestore_Click();
@@ -163,16 +172,45 @@ class frmGlavni : public Form {
   enum class ExtractJob { None, Inspect, PrepareRestore, PrepareDisk };
   ExtractJob extractJob = ExtractJob::None;
   std::string extractFolder;
+  std::string extractArchive;
+  // tmrExtract runs one extraction at a time; a request made meanwhile
+  // waits here (the newest of each kind).
+  struct ExtractRequest {
+    ExtractJob job = ExtractJob::None;
+    std::string archive, folder;
+  };
+  std::deque<ExtractRequest> extractQueue;
+  // The set a preparation replaces, kept until its extraction has ended, so
+  // that an archive that lacks a file leaves the old set whole; and the
+  // read-only bits taken off the old files for the extractor.
+  std::unique_ptr<platform::FolderSnapshot> prepareSnapshot;
+  std::vector<std::pair<std::string, uint8_t>> prepareAttributes;
+  // The set "Prepare restoring files" extracted into Exchange with success:
+  // "Restore system" stages exactly that.
+  FileRecord restorePrepared;
   // WinInit.ini was created by this program in this run: its "[Rename]"
   // header is ours.
   bool renameHeaderOurs = false;
   // The lines this program may have staged, for the cancel choice.
   std::vector<std::string> ownRenameLines() const;
+  // What of ours WinInit.ini holds now.
+  struct Staged {
+    bool restore = false;  // lines whose sources are in Exchange
+    bool undo = false;     // lines whose sources are in undo
+  };
+  Staged staged() const;
+  // A step that would change what staged lines install refuses with a
+  // message naming the way out; true when it refused.
+  bool refuseWhileStaged(const std::string& step, bool writesExchange, bool writesUndo);
   void bindRestore();
   void startExtract(ExtractJob job, const std::string& archive, const std::string& folder);
-  void extractFinished();
+  void runExtract(const ExtractRequest& r);
+  void extractEnded(bool succeeded, int exitStatus, const std::string& output);
   void showInfo(const std::string& infoFile);
-
+  void inspect(Control* list, Control* infoBox, Control* prepare);
+  bool prepare(Control* list, ExtractJob job, const std::string& folder, Control* next);
+  void forgetPreparation(bool putBack);
+  std::string shortOf(const std::string& path) const;  // RequireShortPath for the program folder
 
   // disks/ declares its members here.
   void cmdMakeDisk_Click();
@@ -183,6 +221,10 @@ class frmGlavni : public Form {
   void bindDisks();
   void makeFloppy(bool rescue);
   bool floppyWritten(Watcher& w);
+  void floppyFailed(bool rescue, int exitStatus, const std::string& output);
+  // A:\Autoexec.bat as it was before the disk being written, to put back
+  // when its extraction fails (nullopt: there was none).
+  std::optional<std::string> previousAutoexec;
 
   // spyware/ declares its members here.
   void FillSpywareList();
@@ -209,8 +251,12 @@ class frmGlavni : public Form {
   void bindHandlers();
   void bindBackup();
   // Backup and Windows-backup screens share these steps.
-  void showSystemInfo(Control& infoBox);
-  bool writeInfoFile(Control& infoBox, Control& comments);
+  void showSystemInfo(Control& infoBox, FileRecord& record);
+  bool writeInfoFile(Control& infoBox, Control& comments, FileRecord& record);
+  // Exchange holds exactly what the screen's own steps put there, and no
+  // extraction writes into it now; otherwise a message, false.
+  bool archiveSourcesReady(const FileRecord& record, const char* setStep);
+  bool refuseWhileArchiving();
   bool archiveMade();
   std::string makingArchive_;  // the archive MakeCAB is making, Windows path
   void closeMain();

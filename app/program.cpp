@@ -136,6 +136,11 @@ void Program::saveSetting(std::string_view key, std::string_view value) {
   }
 }
 
+std::string commandProgram(std::string_view path) {
+  if (path.find(' ') == std::string_view::npos) return std::string(path);
+  return "\"" + std::string(path) + "\"";
+}
+
 int preferenceNumber(std::string_view text) {
   auto isBlank = [](char c) { return c == ' ' || c == '\t'; };
   while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);

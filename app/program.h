@@ -74,6 +74,11 @@ class Program {
   bool ended_ = false;
 };
 
+// The program of a command line as the command line names it: in double
+// quotes when its path holds a blank, so that a C:\Program.exe cannot run
+// in its place.
+std::string commandProgram(std::string_view path);
+
 // A preference read as a number: decimal text, surrounding blanks allowed;
 // text that is not a number reads as the default, 1.
 int preferenceNumber(std::string_view text);

@@ -1,6 +1,7 @@
 #include "app/watcher.h"
 
 #include "app/program.h"
+#include "platform/text.h"
 
 namespace app {
 
@@ -17,15 +18,40 @@ Watcher::Watcher(Program& program, platform::Timer& timer, std::string title, st
       successMessage_(std::move(successMessage)) {}
 
 void Watcher::start(platform::JobId job) {
+  if (timer_->enabled() && job_ && !(job_ == job)) dropped_.push_back(job_);
   job_ = job;
   timer_->start();
+}
+
+void Watcher::closeDropped() {
+  platform::WindowTable& windows = program_->context().windows;
+  for (auto it = dropped_.begin(); it != dropped_.end();) {
+    platform::HWND h = windows.find(title_, *it);
+    if (h > 0) {
+      windows.postClose(h);
+      it = dropped_.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
 std::string toolFailedMessage(const std::string& tool, int exitStatus) {
   return tool + " failed with exit status " + std::to_string(exitStatus) + " .";
 }
 
+std::string toolReport(const std::string& output) {
+  std::string ansi = platform::utf8ToAnsi(output), text;
+  for (char c : ansi) {
+    if (c == '\r') continue;
+    text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  }
+  size_t b = text.find_first_not_of(" \t\r\n"), e = text.find_last_not_of(" \t\r\n");
+  return b == std::string::npos ? std::string() : text.substr(b, e - b + 1);
+}
+
 void Watcher::tick() {
+  closeDropped();
   platform::WindowTable& windows = program_->context().windows;
   // Only the window of our own job: another job of the same title is
   // another watcher's business.

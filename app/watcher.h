@@ -7,6 +7,7 @@
 // icon naming the tool and its status, and no continuation.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/controls.h"
 #include "platform/launcher.h"
@@ -28,7 +29,8 @@ class Watcher {
 
   // Call right after the tool has been started (start, then timer). A
   // second start while polling keeps the timer's rhythm and follows the
-  // newer job.
+  // newer job: the older one's finished window is closed when it comes up,
+  // and its result dropped.
   void start(platform::JobId job);
   // The timer's tick.
   void tick();
@@ -61,11 +63,16 @@ class Watcher {
   platform::Timer* statusTimer_;
   std::string successMessage_;
   platform::JobId job_;
+  std::vector<platform::JobId> dropped_;
+  void closeDropped();
   int lastStatus_ = 0;
   std::string lastOutput_;
 };
 
 // The message for a tool that ended with a non-zero exit status.
 std::string toolFailedMessage(const std::string& tool, int exitStatus);
+// A tool's console output for a message box: ANSI, CR LF line ends, no
+// blank lines around it.
+std::string toolReport(const std::string& output);
 
 }  // namespace app

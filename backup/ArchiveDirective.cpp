@@ -1,11 +1,13 @@
 #include "backup/ArchiveDirective.h"
 
+#include "platform/files.h"
+
 namespace backup {
 
 namespace {
 constexpr const char* kCrLf = "\r\n";
 
-std::string quoted(std::string_view path) { return "\"" + std::string(path) + "\""; }
+std::string inQuotes(std::string_view path) { return "\"" + std::string(path) + "\""; }
 }  // namespace
 
 std::vector<std::string> systemFileSet(bool hasClassesDat) {
@@ -17,8 +19,8 @@ std::vector<std::string> systemFileSet(bool hasClassesDat) {
 
 std::string kvtBatText(std::string_view programFolder) {
   const std::string p(programFolder);
-  return std::string("@Echo Off") + kCrLf + quoted(p + "\\util\\Makecab.exe") + " /f " +
-         quoted(p + "\\util\\kvt.ddf") + kCrLf;
+  return std::string("@Echo Off") + kCrLf + inQuotes(p + "\\util\\Makecab.exe") + " /f " +
+         inQuotes(p + "\\util\\kvt.ddf") + kCrLf;
 }
 
 std::string kvtDdfText(std::string_view programFolder, std::string_view backupName, bool hasClassesDat) {
@@ -38,8 +40,8 @@ std::string kvtDdfText(std::string_view programFolder, std::string_view backupNa
   text += std::string(".Set CompressionLevel=7") + kCrLf;
   text += std::string(".Set CompressionMemory=21") + kCrLf;
   text += ".Set CabinetNameTemplate=" + std::string(backupName) + ".kvt" + kCrLf;
-  for (const std::string& name : systemFileSet(hasClassesDat)) text += quoted(p + "\\Exchange\\" + name) + kCrLf;
-  text += quoted(p + "\\Exchange\\info.txt") + kCrLf;
+  for (const std::string& name : systemFileSet(hasClassesDat)) text += inQuotes(p + "\\Exchange\\" + name) + kCrLf;
+  text += inQuotes(p + "\\Exchange\\info.txt") + kCrLf;
   return text;
 }
 
@@ -54,6 +56,9 @@ std::string backupNameProblem(std::string_view name) {
   }
   if (name.front() == ' ' || name.back() == ' ')
     return "The backup file name must not begin or end with a blank .";
+  // CON.kvt, NUL.old.kvt: Windows opens the device, not a file.
+  if (!platform::deviceNameOf(name).empty())
+    return "The backup file name " + std::string(name) + " is the name of a device , which cannot stand as a file name .";
   return {};
 }
 

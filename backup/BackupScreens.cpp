@@ -10,32 +10,14 @@
 #include "platform/text.h"
 #include "restore/modReplaceFiles.h"
 
+#include <algorithm>
+
 namespace app {
 
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
 constexpr const char* kNotCreated = "The backup archive was not created .";
-
-// A tool's console output for a message box: ANSI, CR LF line ends, no
-// blank lines around it.
-std::string toolReport(const std::string& output) {
-  std::string ansi = platform::utf8ToAnsi(output);
-  std::string text;
-  for (char c : ansi) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      text += kCrLf;
-    } else {
-      text += c;
-    }
-  }
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.back())) text.pop_back();
-  size_t start = 0;
-  while (start < text.size() && blank(text[start])) ++start;
-  return text.substr(start);
-}
 
 }  // namespace
 
@@ -69,12 +51,53 @@ void frmGlavni::bindBackup() {
     if (why.empty()) why = "The cabinet maker ended with exit status " + std::to_string(status) + " .";
     program().msgBox(std::string(kNotCreated) + kCrLf + why, MsgIcon::Exclamation);
   };
-  watchExtractWin.onSuccess = [this] { WinBackupConverted = true; };
+  watchExtractWin.onSuccess = [this] {
+    WinBackupConverted = true;
+    const std::string exchange = context().programFolder + "\\Exchange";
+    for (const std::string& name : backup::systemFileSet(HasClassesDat))
+      winGathered.take(context().machine, exchange, name);
+  };
+  watchExtractWin.onFailure = [this](int status, const std::string& output) {
+    std::string why = toolReport(output);
+    program().msgBox("The Windows backup was not converted : " + toolFailedMessage("pux.exe", status) +
+                         (why.empty() ? std::string() : kCrLf + why),
+                     MsgIcon::Exclamation);
+  };
+}
+
+bool frmGlavni::archiveSourcesReady(const FileRecord& record, const char* setStep) {
+  const platform::Machine& m = context().machine;
+  const std::string exchange = context().programFolder + "\\Exchange";
+  std::vector<std::string> names = backup::systemFileSet(HasClassesDat);
+  names.push_back("info.txt");
+  auto stepOf = [&](const std::string& name) { return name == "info.txt" ? std::string("\"Write to file\"") : std::string(setStep); };
+  auto refuse = [&](const std::string& why, const std::string& name) {
+    program().msgBox(std::string(kNotCreated) + kCrLf + why + " . Please ,press " + stepOf(name) + " again .",
+                     MsgIcon::Exclamation);
+    return false;
+  };
+  for (const std::string& name : names)
+    if (!record.has(name))
+      return refuse(name == "info.txt" ? exchange + "\\info.txt has not been written on this screen"
+                                       : exchange + "\\" + name + " has not been put there by " + stepOf(name),
+                    name);
+  if (std::string changed = record.changed(m, exchange); !changed.empty())
+    return refuse(exchange + "\\" + changed + " is no longer the file " + stepOf(changed) + " put there", changed);
+  // A preparation or a conversion may be writing into the exchange folder.
+  if (tmrExtractWin.enabled() || extractJob == ExtractJob::PrepareRestore ||
+      std::any_of(extractQueue.begin(), extractQueue.end(),
+                  [](const ExtractRequest& r) { return r.job == ExtractJob::PrepareRestore; })) {
+    program().msgBox(std::string(kNotCreated) + kCrLf +
+                         "Files are being extracted into the exchange folder . Please ,wait until that has ended .",
+                     MsgIcon::Exclamation);
+    return false;
+  }
+  return true;
 }
 
 // --- shared steps ----------------------------------------------------------------
 
-void frmGlavni::showSystemInfo(Control& infoBox) {
+void frmGlavni::showSystemInfo(Control& infoBox, FileRecord& record) {
   SBar->setText("Getting system info...");
   std::string text;
   std::string failure;
@@ -84,24 +107,40 @@ void frmGlavni::showSystemInfo(Control& infoBox) {
     failure = e.what();
   }
   infoBox.setText(text);
+  const std::string exchange = context().programFolder + "\\Exchange";
   if (!failure.empty()) {
+    record.forget("info.txt");
     program().msgBox(std::string("The information file could not be written :") + kCrLf + failure,
                      MsgIcon::Exclamation);
+  } else {
+    record.take(context().machine, exchange, "info.txt");
   }
   SBar->setText("Done .");
   tmrStatusBar.start();
 }
 
-bool frmGlavni::writeInfoFile(Control& infoBox, Control& comments) {
+bool frmGlavni::writeInfoFile(Control& infoBox, Control& comments, FileRecord& record) {
   SBar->setText("Creating info file...");
   try {
     platform::writeFileAtomic(context().machine, backup::infoFilePath(context().programFolder),
                               backup::finalInfoText(infoBox.text(), comments.text()));
   } catch (const platform::Error& e) {
-    program().msgBox(std::string("The information file could not be written :") + kCrLf + e.what(),
+    record.forget("info.txt");
+    SBar->setText("");
+    program().msgBox(std::string("The information file could not be written :") + kCrLf + e.what() + kCrLf +
+                         "No archive can be made until \"Write to file\" has written it .",
                      MsgIcon::Exclamation);
     return false;
   }
+  record.take(context().machine, context().programFolder + "\\Exchange", "info.txt");
+  return true;
+}
+
+bool frmGlavni::refuseWhileArchiving() {
+  if (!tmrMakeCab.enabled()) return false;
+  SBar->setText("");
+  program().msgBox("An archive is being made from the exchange folder . Please ,wait until it is ready .",
+                   MsgIcon::Exclamation);
   return true;
 }
 
@@ -119,29 +158,33 @@ void frmGlavni::cmdNewBackup_Click() {
   tmrStatusBar.start();
 }
 
-void frmGlavni::cmdSystemInfo_Click() { showSystemInfo(*txtSystemInfo); }
+void frmGlavni::cmdSystemInfo_Click() { showSystemInfo(*txtSystemInfo, backupGathered); }
 
 void frmGlavni::cmdWriteFile_Click() {
-  writeInfoFile(*txtSystemInfo, *txtComments);
+  if (refuseWhileStaged("\"Write to file\"", /*writesExchange=*/true, /*writesUndo=*/false) ||
+      refuseWhileArchiving())
+    return;
+  if (!writeInfoFile(*txtSystemInfo, *txtComments, backupGathered)) return;
   const platform::Machine& m = context().machine;
   SBar->setText("Preparing necessary files...");
   const std::string exchange = context().programFolder + "\\Exchange";
   const std::string winDir = m.env("WinDir").value_or("");
-  // Copies left by earlier work keep the registry files' attributes; clear
-  // them so that the new copies can replace them.
-  for (const std::string& name : backup::systemFileSet(HasClassesDat)) {
-    if (name == "System.ini") break;
-    try {
-      platform::setAttributes(m, exchange + "\\" + name, platform::kArchive);
-    } catch (const platform::Error&) {
-    }
+  std::vector<std::pair<std::string, std::string>> copies;
+  for (const std::string& name : backup::systemFileSet(HasClassesDat))
+    copies.emplace_back(winDir + "\\" + name, name);
+  for (const std::string& name : backup::systemFileSet(true)) backupGathered.forget(name);
+  try {
+    // The live files as they are now, all of them or none: the copies
+    // there replace each other's older generation whole, read-only or not.
+    platform::copyFilesAsSet(m, exchange, copies);
+  } catch (const platform::Error& e) {
+    SBar->setText("");
+    program().msgBox(std::string("The system files could not be gathered in the exchange folder : ") + e.what() +
+                         kCrLf + "No archive can be made until \"Write to file\" has gathered them .",
+                     MsgIcon::Exclamation);
+    return;
   }
-  for (const std::string& name : backup::systemFileSet(HasClassesDat)) {
-    try {
-      platform::copyFile(m, winDir + "\\" + name, exchange + "\\" + name);
-    } catch (const platform::Error&) {
-    }
-  }
+  for (const std::string& name : backup::systemFileSet(HasClassesDat)) backupGathered.take(m, exchange, name);
   SBar->setText("Done .");
   tmrStatusBar.start();
   txtNameFileBackup->setEnabled(true);
@@ -163,6 +206,8 @@ void frmGlavni::txtNameFileBackup_Change() { cmdMakeBackup->setEnabled(true); }
 
 void frmGlavni::cmdMakeBackup_Click() {
   BackupName = txtNameFileBackup->text();
+  if (backup::backupNameProblem(BackupName).empty() && !archiveSourcesReady(backupGathered, "\"Write to file\""))
+    return;
   MakeCAB();
 }
 
@@ -193,7 +238,7 @@ void frmGlavni::MakeCAB() {
   if (failure.empty()) {
     makingArchive_ = p + "\\archive\\" + BackupName + ".kvt";
     try {
-      watchMakeCab.start(program().shell(batch, platform::WindowStyle::Hide));
+      watchMakeCab.start(program().shell(commandProgram(batch), platform::WindowStyle::Hide));
       return;
     } catch (const platform::Error& e) {
       failure = e.what();
@@ -220,15 +265,28 @@ void frmGlavni::cmdImportWin_Click() {
     program().msgBox("Please choose a Windows backup from the list first .", MsgIcon::Exclamation);
     return;
   }
+  if (refuseWhileStaged("\"Convert\"", /*writesExchange=*/true, /*writesUndo=*/false) || refuseWhileArchiving())
+    return;
   const std::string key = row->key;
   Context& ctx = context();
   const std::string& p = ctx.programFolder;
   SBar->setText("Converting Windows backup...");
+  std::string commandLine;
+  try {
+    commandLine = commandProgram(p + "\\util\\pux.exe") + " " + shortOf(key) + " /Y /E /L " + shortOf(p) +
+                  "\\Exchange\\";
+  } catch (const std::exception& e) {
+    SBar->setText("");
+    program().msgBox(std::string("The Windows backup could not be converted :") + kCrLf + e.what(),
+                     MsgIcon::Exclamation);
+    return;
+  }
   // Files of the set left by earlier work must not slip into this archive
   // when the Windows backup lacks them; info.txt stays, the user may have
   // written it already.
   WinBackupConverted = false;
   for (const std::string& name : backup::systemFileSet(true)) {
+    winGathered.forget(name);
     const std::string path = p + "\\Exchange\\" + name;
     try {
       if (!platform::fileExists(ctx.machine, path)) continue;
@@ -242,8 +300,6 @@ void frmGlavni::cmdImportWin_Click() {
       return;
     }
   }
-  const std::string commandLine =
-      p + "\\util\\pux.exe " + ShortPath(ctx.machine, key) + " /Y /E /L " + ShortPath(ctx.machine, p) + "\\Exchange\\";
   try {
     watchExtractWin.start(program().shell(commandLine, platform::WindowStyle::Hide));
   } catch (const platform::Error& e) {
@@ -256,10 +312,10 @@ void frmGlavni::cmdImportWin_Click() {
   tmrStatusBar.start();
 }
 
-void frmGlavni::cmdWinSysInfo_Click() { showSystemInfo(*txtWinInfo); }
+void frmGlavni::cmdWinSysInfo_Click() { showSystemInfo(*txtWinInfo, winGathered); }
 
 void frmGlavni::cmdWinWriteComments_Click() {
-  if (!writeInfoFile(*txtWinInfo, *txtWinComments)) return;
+  if (!writeInfoFile(*txtWinInfo, *txtWinComments, winGathered)) return;
   SBar->setText("Done .");
   tmrStatusBar.start();
   txtWinNameFileBackup->setEnabled(true);
@@ -288,14 +344,15 @@ void frmGlavni::cmdWinMakeBackup_Click() {
                      MsgIcon::Exclamation);
     return;
   }
-  const platform::Machine& m = context().machine;
   for (const std::string& name : backup::systemFileSet(HasClassesDat)) {
-    if (platform::fileExists(m, context().programFolder + "\\Exchange\\" + name)) continue;
+    if (winGathered.has(name)) continue;
     program().msgBox("The converted Windows backup lacks " + name + " , so no archive was created .",
                      MsgIcon::Exclamation);
     return;
   }
   BackupName = txtWinNameFileBackup->text();
+  if (backup::backupNameProblem(BackupName).empty() && !archiveSourcesReady(winGathered, "\"Convert\""))
+    return;
   MakeCAB();
 }
 

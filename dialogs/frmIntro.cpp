@@ -65,16 +65,18 @@ void frmIntro::SmartNetButton1_Click() {
   frmGlavni& main = program().form<frmGlavni>();
   main.Show();
   if (program().ended() || !main.loaded()) return;
-  using Handler = void (frmGlavni::*)();
+  // Plain functions rather than member-function pointers: GCC 12's
+  // sanitizers misread a table of those.
+  using Handler = void (*)(frmGlavni&);
   static constexpr Handler handlers[kIntroTaskCount] = {
-      &frmGlavni::tlbCmdBackup_Click,    &frmGlavni::tlbCmdWinBackup_Click,
-      &frmGlavni::tlbCmdRestore_Click,   &frmGlavni::tlbCmdRescueDisk_Click,
-      &frmGlavni::tlbCmdUndo_Click,      &frmGlavni::tlbCmdReinstall_Click,
-      &frmGlavni::tlbCmdSpy_Click,
+      [](frmGlavni& m) { m.tlbCmdBackup_Click(); },  [](frmGlavni& m) { m.tlbCmdWinBackup_Click(); },
+      [](frmGlavni& m) { m.tlbCmdRestore_Click(); }, [](frmGlavni& m) { m.tlbCmdRescueDisk_Click(); },
+      [](frmGlavni& m) { m.tlbCmdUndo_Click(); },    [](frmGlavni& m) { m.tlbCmdReinstall_Click(); },
+      [](frmGlavni& m) { m.tlbCmdSpy_Click(); },
   };
   for (int i = 0; i < kIntroTaskCount; ++i) {
     if (optContinue[static_cast<size_t>(i)]->value()) {
-      (main.*handlers[i])();
+      handlers[i](main);
       if (chkHelp->value()) main.ContextHelp(kTasks[i].helpTopic);
     }
   }

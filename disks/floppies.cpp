@@ -18,18 +18,22 @@ void frmGlavni::bindDisks() {
   cmdMakeReinstallDisk->Click = [this] { cmdMakeReinstallDisk_Click(); };
   watchExtractDisk.confirm = [this] { return floppyWritten(watchExtractDisk); };
   watchReinstallDisk.confirm = [this] { return floppyWritten(watchReinstallDisk); };
+  watchExtractDisk.onFailure = [this](int status, const std::string& output) { floppyFailed(true, status, output); };
+  watchReinstallDisk.onFailure = [this](int status, const std::string& output) {
+    floppyFailed(false, status, output);
+  };
 }
 
 void frmGlavni::MakeAutoexecBat() {
   const Context& ctx = context();
-  std::string p = ShortPath(ctx.machine, ctx.programFolder);
-  std::string w = ShortPath(ctx.machine, ctx.machine.env("WinDir").value_or(""));
+  std::string p = shortOf(ctx.programFolder);
+  std::string w = shortOf(ctx.machine.env("WinDir").value_or(""));
   platform::writeFileAtomic(ctx.machine, kAutoexec, rescueAutoexec(p, w, HasClassesDat));
 }
 
 void frmGlavni::MakeAutoexecBatReinstall() {
   const Context& ctx = context();
-  std::string w = ShortPath(ctx.machine, ctx.machine.env("WinDir").value_or(""));
+  std::string w = shortOf(ctx.machine.env("WinDir").value_or(""));
   platform::writeFileAtomic(ctx.machine, kAutoexec, reinstallAutoexec(w, HasClassesDat));
 }
 
@@ -39,11 +43,25 @@ void frmGlavni::cmdMakeReinstallDisk_Click() { makeFloppy(false); }
 
 void frmGlavni::makeFloppy(bool rescue) {
   const char* what = rescue ? "automated rescue disk" : "automated clean Windows reinstall disk";
+  const Context& ctx = context();
+  std::string archive = ctx.programFolder + (rescue ? "\\util\\ad.kvt" : "\\util\\ard.kvt");
+  std::string cmd;
   try {
+    cmd = commandProgram(ctx.programFolder + "\\util\\pux.exe") + " " + shortOf(archive) + " /Y /E /L A:\\";
+  } catch (const std::exception& e) {
+    program().msgBox(std::string("The ") + what + " was not created : " + e.what(), MsgIcon::Exclamation);
+    return;
+  }
+  try {
+    previousAutoexec.reset();
+    if (platform::fileExists(ctx.machine, kAutoexec)) previousAutoexec = platform::readFile(ctx.machine, kAutoexec);
     if (rescue)
       MakeAutoexecBat();
     else
       MakeAutoexecBatReinstall();
+  } catch (const ShortPathError& e) {
+    program().msgBox(std::string("The ") + what + " was not created : " + e.what(), MsgIcon::Exclamation);
+    return;
   } catch (const platform::Error& e) {
     program().msgBox(std::string("The ") + what + " was not created : " + e.what() +
                          "\r\nPlease ,insert a formatted, writable floppy disk with free space into drive A: .",
@@ -51,9 +69,6 @@ void frmGlavni::makeFloppy(bool rescue) {
     return;
   }
   SBar->setText("Copying necessary files to your disk...");
-  const Context& ctx = context();
-  std::string archive = ctx.programFolder + (rescue ? "\\util\\ad.kvt" : "\\util\\ard.kvt");
-  std::string cmd = ctx.programFolder + "\\util\\pux.exe " + ShortPath(ctx.machine, archive) + " /Y /E /L A:\\";
   Watcher& w = rescue ? watchExtractDisk : watchReinstallDisk;
   try {
     w.start(program().shell(cmd, platform::WindowStyle::Hide));
@@ -63,6 +78,34 @@ void frmGlavni::makeFloppy(bool rescue) {
                          e.what(),
                      MsgIcon::Exclamation);
   }
+}
+
+void frmGlavni::floppyFailed(bool rescue, int exitStatus, const std::string& output) {
+  const platform::Machine& m = context().machine;
+  std::string why;
+  switch (exitStatus) {
+    case 3: why = "the disk in A: is full ."; break;
+    case 4: why = "the disk in A: is write-protected ."; break;
+    default: {
+      std::string report = toolReport(output);
+      why = toolFailedMessage("pux.exe", exitStatus) + (report.empty() ? std::string() : "\r\n" + report);
+    }
+  }
+  // Nothing of a disk that was not made stays: A:\Autoexec.bat goes back to
+  // what it was.
+  std::string back;
+  try {
+    if (previousAutoexec)
+      platform::writeFileAtomic(m, kAutoexec, *previousAutoexec);
+    else if (platform::fileExists(m, kAutoexec))
+      platform::deleteFile(m, kAutoexec);
+  } catch (const platform::Error& e) {
+    back = std::string("\r\nA:\\Autoexec.bat could not be taken back : ") + e.what();
+  }
+  previousAutoexec.reset();
+  program().msgBox(std::string("The ") + (rescue ? "automated rescue disk" : "automated clean Windows reinstall disk") +
+                       " was not created : " + why + back,
+                   MsgIcon::Exclamation);
 }
 
 bool frmGlavni::floppyWritten(Watcher& w) {

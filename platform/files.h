@@ -34,6 +34,16 @@ struct DateTime {
   std::time_t toTime() const;
 };
 
+// Why one name (a single component of a path) cannot stand on Windows, as a
+// clause ("it holds the character *"), or empty text when it can: the
+// characters \ / : * ? " < > | and control characters, a device name (CON,
+// PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with or without an extension),
+// a last character that is a dot or a blank, more than 255 characters.
+std::string fileNameProblem(std::string_view name);
+// The device a name opens instead of a file ("CON" for "con.txt"; what comes
+// before the first dot counts), or empty text.
+std::string deviceNameOf(std::string_view name);
+
 bool fileExists(const Machine& m, std::string_view path);    // a file, not a folder
 bool folderExists(const Machine& m, std::string_view path);
 bool pathExists(const Machine& m, std::string_view path);
@@ -96,6 +106,13 @@ class DirEnum {
   std::vector<std::string> names_;
   size_t pos_ = 0;
 };
+
+// Removes the temporaries in a folder that runs now gone left behind (every
+// write that makes a temporary there does this first).
+void removeStaleTemporaries(const Machine& m, std::string_view folder);
+
+// The floppy in the drive is write-protected.
+bool isWriteProtected(const Machine& m, char drive);
 
 // Free bytes on a drive (the floppy's capacity minus what it holds; the
 // host file system's free space for other drives).

@@ -370,7 +370,8 @@ JobId Launcher::start(std::string_view commandLine, WindowStyle style) {
     exe = m.toHost(comspec);
     programWin = m.longPath(comspec);
     args = {"/C", r.winPath};
-    cmdline = "/C " + r.winPath;
+    // Quoted when it holds a blank: unquoted, a C:\Program.exe would run.
+    cmdline = "/C " + (r.winPath.find(' ') == std::string::npos ? r.winPath : "\"" + r.winPath + "\"");
     if (!r.argTail.empty()) {
       for (auto& a : r.args) args.push_back(a);
       cmdline += " " + r.argTail;

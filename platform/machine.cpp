@@ -14,6 +14,7 @@
 
 #include "platform/error.h"
 #include "platform/shortname.h"
+#include "platform/temporaries.h"
 #include "platform/text.h"
 #include "platform/volume.h"
 #include "platform/winpath.h"
@@ -275,7 +276,8 @@ void Machine::setIni(std::string_view section, std::string_view key, std::string
   std::string out;
   for (auto& l : lines) out += l + eol;
 
-  fs::path tmp = root_ / shortname::temporaryName();
+  temporaries::sweep(root_);
+  fs::path tmp = root_ / temporaries::newName();
   {
     std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
     f << out;
@@ -401,7 +403,7 @@ std::optional<std::string> findEntry(const fs::path& dir, const std::string& ans
   std::error_code ec;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     std::string name = it->path().filename().string();
-    if (shortname::isTemporary(name)) continue;
+    if (temporaries::isTemporary(name)) continue;
     if (equalsNoCase(utf8ToAnsi(name), plain) && (!best || name < *best)) best = name;
   }
   if (best) return best;

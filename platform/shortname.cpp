@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <map>
 #include <set>
@@ -16,13 +15,12 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "platform/temporaries.h"
 #include "platform/text.h"
 
 namespace platform::shortname {
 
 namespace {
-
-constexpr std::string_view kTempPrefix = ".~brakvel-";
 
 bool validShortChar(unsigned char c) {
   if (c >= 0x80) return true;
@@ -71,7 +69,7 @@ std::vector<std::string> entryNames(const fs::path& dir) {
   if (!d) return names;
   while (dirent* e = ::readdir(d)) {
     std::string_view n(e->d_name);
-    if (n == "." || n == ".." || isTemporary(n)) continue;
+    if (n == "." || n == ".." || temporaries::isTemporary(n)) continue;
     names.emplace_back(n);
   }
   ::closedir(d);
@@ -248,12 +246,5 @@ void store(const fs::path& file, const std::string& shortName, const std::string
   lsetxattr(file.c_str(), kXattr, v.data(), v.size(), 0);
 }
 
-bool isTemporary(std::string_view hostName) { return hostName.starts_with(kTempPrefix); }
-
-std::string temporaryName() {
-  static std::atomic<unsigned> counter{0};
-  return std::string(kTempPrefix) + std::to_string(::getpid()) + "-" +
-         std::to_string(counter.fetch_add(1));
-}
 
 }  // namespace platform::shortname

@@ -41,10 +41,6 @@ std::optional<std::string> stored(const fs::path& file);
 // when a file replaces another and must keep the old one's short name).
 void store(const fs::path& file, const std::string& shortName, const std::string& longHostName);
 
-// Temporary files of atomic writes: invisible to Dir and never named.
-bool isTemporary(std::string_view hostName);
-std::string temporaryName();
-
 // "PROGRA" and "TXT" of "Program Files.txt": the basis before the ~N tail.
 struct Basis {
   std::string base;  // at most 6 characters

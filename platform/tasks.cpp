@@ -1,5 +1,7 @@
 #include "platform/tasks.h"
 
+#include "platform/process.h"
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,33 +17,6 @@ namespace platform {
 namespace {
 
 fs::path runFolder(const Machine& m) { return m.root() / ".run"; }
-
-// Start time of a process (field 22 of /proc/PID/stat), so that a pid used
-// again by another process is not taken for the registered one. Empty when
-// the host has no /proc or the process is gone.
-std::string startTime(pid_t pid, char* state = nullptr) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text;
-  if (!in || !std::getline(in, text)) return {};
-  size_t paren = text.rfind(')');
-  if (paren == std::string::npos) return {};
-  std::istringstream rest(text.substr(paren + 1));
-  std::string field;
-  for (int i = 3; i <= 22 && rest >> field; ++i) {
-    if (i == 3 && state) *state = field.empty() ? '?' : field[0];
-    if (i == 22) return field;
-  }
-  return {};
-}
-
-bool alive(pid_t pid, const std::string& started) {
-  if (pid <= 0) return false;
-  if (::kill(pid, 0) != 0 && errno != EPERM) return false;
-  char state = '?';
-  std::string now = startTime(pid, &state);
-  if (state == 'Z' || state == 'X') return false;
-  return started.empty() || now.empty() || now == started;
-}
 
 struct Entry {
   Task task;
@@ -77,7 +52,7 @@ TaskRegistration::TaskRegistration(const Machine& m, std::string title) {
   fs::path tmp = runFolder(m) / (".new-" + std::to_string(pid));
   {
     std::ofstream out(tmp, std::ios::trunc);
-    out << title << "\n" << startTime(pid) << "\n";
+    out << title << "\n" << processStartTime(pid) << "\n";
   }
   fs::rename(tmp, file_, ec);
   if (ec) file_.clear();
@@ -93,7 +68,7 @@ TaskRegistration::~TaskRegistration() {
 std::vector<Task> runningTasks(const Machine& m) {
   std::vector<Task> out;
   for (auto& e : entries(m)) {
-    if (alive(e.task.pid, e.started)) {
+    if (processAlive(e.task.pid, e.started)) {
       out.push_back(e.task);
     } else {
       std::error_code ec;
@@ -114,7 +89,7 @@ std::vector<Task> closeAllTasks(const Machine& m, int timeoutMs) {
   for (;;) {
     std::vector<Task> left;
     for (const Task& t : asked) {
-      if (alive(t.pid, {})) left.push_back(t);
+      if (processAlive(t.pid, {})) left.push_back(t);
     }
     if (left.empty() || std::chrono::steady_clock::now() >= end) {
       runningTasks(m);  // clears the entries of those that ended

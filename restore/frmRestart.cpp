@@ -41,7 +41,8 @@ frmRestart::frmRestart(Program& program) : Form(program, "frmRestart") {
 void frmRestart::Form_Load() { centre(); }
 
 std::string frmRestart::restartCommand() const {
-  return context().machine.env("WinDir").value_or("") + "\\RUNDLL32.EXE shell32.dll,SHExitWindowsEx 2";
+  return commandProgram(context().machine.env("WinDir").value_or("") + "\\RUNDLL32.EXE") +
+         " shell32.dll,SHExitWindowsEx 2";
 }
 
 void frmRestart::SmartNetButton1_Click() {

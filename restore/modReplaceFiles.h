@@ -32,26 +32,47 @@ class MissingFileError : public std::runtime_error {
   std::string path_;
 };
 
+// An existing path whose short form does not fit the 164 characters DOS and
+// the tools take; the message names the program folder when it is the one
+// too deep.
+class ShortPathError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The short form of an existing path for a command line or a generated
+// file. Throws ShortPathError when it is too long and MissingFileError when
+// the path does not exist.
+std::string RequireShortPath(const platform::Machine& m, std::string_view programFolder, std::string_view path);
+
 // Windows directory + "\WinInit.ini".
 std::string winInitPath(const platform::Machine& m);
 
-// The text of WinInit.ini after appending the line: a file that does not
-// exist yet (existing == nullptr) starts with "[Rename]"; an existing text is
-// kept byte for byte, a CR LF added first when it does not end in one.
-std::string appendRenameLine(const std::string* existing, std::string_view line);
+// The text of WinInit.ini with the lines added to its [Rename] section: at
+// the end of the file's last [Rename] section when it has one, otherwise
+// under a new "[Rename]" header at the end (existing == nullptr: there is no
+// file yet). Every other byte stays where it was; a line already in a
+// [Rename] section is not added again. *headerAdded tells whether the
+// header is ours.
+std::string addRenameLines(const std::string* existing, const std::vector<std::string>& lines,
+                           bool* headerAdded = nullptr);
+
+// The lines of the [Rename] sections of a WinInit.ini text, without blanks
+// around them.
+std::vector<std::string> renameSectionLines(std::string_view text);
 
 // Adds the lines of all entries, in order, to WinInit.ini in one atomic
 // replacement. Every file is checked first: a missing one throws
-// MissingFileError and nothing is written. platform::Error reaches the
-// caller when the file cannot be read or written. Returns true when the
-// file was created (its "[Rename]" header is ours).
-bool WriteRenameEntries(const platform::Machine& m, const std::vector<RenameEntry>& entries);
-// One entry.
-bool WriteRenameEntry(const platform::Machine& m, std::string_view target, std::string_view source);
+// MissingFileError, one whose short form is too long ShortPathError, and
+// nothing is written. platform::Error reaches the caller when the file
+// cannot be read or written. Returns true when the "[Rename]" header it
+// wrote is ours.
+bool WriteRenameEntries(const platform::Machine& m, std::string_view programFolder,
+                        const std::vector<RenameEntry>& entries);
 
-// Takes this program's lines out of a WinInit.ini text: every line equal
-// (without regard to case) to one of ours. The "[Rename]" header goes too
-// when ownHeader is set, it is the file's first line and nothing is left
+// Takes this program's lines out of a WinInit.ini text: every line of a
+// [Rename] section equal (without regard to case) to one of ours. A
+// "[Rename]" header goes too when ownHeader is set and nothing is left
 // under it. Text that is then empty or blank comes back empty.
 std::string removeRenameLines(std::string_view text, const std::vector<std::string>& ours,
                               bool ownHeader);

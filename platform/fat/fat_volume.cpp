@@ -16,6 +16,7 @@
 #include "platform/fat/filesystem.h"
 #include "platform/fat/layout.h"
 #include "platform/shortname.h"
+#include "platform/temporaries.h"
 
 namespace platform::fat {
 
@@ -659,7 +660,7 @@ bool FatVolume::writeProtected() {
 
 void createFloppyImage(const fs::path& path) {
   fs::path dir = path.parent_path().empty() ? fs::path(".") : path.parent_path();
-  fs::path temp = dir / shortname::temporaryName();
+  fs::path temp = dir / temporaries::newName();
   int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   auto fail = [&](int err) {
     if (fd >= 0) ::close(fd);

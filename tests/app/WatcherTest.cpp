@@ -138,6 +138,7 @@ TEST_F(Watchers, SuccessMessagesKeepDoneUntilTheyAreClosed) {
 TEST_F(Watchers, AFailedToolIsReportedAndNotContinued) {
   bool continued = false;
   main->watchExtract.onSuccess = [&] { continued = true; };
+  main->watchExtract.onFailure = nullptr;  // the restore screens name what failed (tests/restore)
   main->watchExtract.start(platform::JobId{5});
   finish("Finished - pux", 5, 3);
   // The backup screens report the cabinet maker's own words (tests/backup).
@@ -150,6 +151,23 @@ TEST_F(Watchers, AFailedToolIsReportedAndNotContinued) {
   auto messages = t.linesStartingWith("message: ");
   EXPECT_THAT(messages, ElementsAre("message: Brakvel 9x | exclamation | Makecab.exe failed with exit status 1 .",
                                     "message: Brakvel 9x | exclamation | pux.exe failed with exit status 3 ."));
+  EXPECT_TRUE(t.windows.all().empty());
+}
+
+TEST_F(Watchers, AStartedAgainWatcherDropsTheOlderJob) {
+  std::vector<int> results;
+  main->watchExtract.onSuccess = [&] { results.push_back(main->watchExtract.lastExitStatus()); };
+  main->watchExtract.onFailure = [&](int status, const std::string&) { results.push_back(status); };
+  main->watchExtract.start(platform::JobId{7});
+  main->watchExtract.start(platform::JobId{8});
+  finish("Finished - pux", 7, 5);  // the older ends first, and fails
+  t.clock.advance(2000);
+  EXPECT_TRUE(results.empty());
+  EXPECT_TRUE(t.windows.all().empty());  // its window is closed all the same
+  EXPECT_TRUE(main->watchExtract.polling());
+  finish("Finished - pux", 8, 0);
+  t.clock.advance(2000);
+  EXPECT_EQ(results, std::vector<int>{0});
   EXPECT_TRUE(t.windows.all().empty());
 }
 

@@ -104,7 +104,7 @@ TEST_P(FullBackup, ArchiveHoldsTheLiveSystemFilesAndTheInformation) {
   auto from = std::find(seen.begin(), seen.end(), "status: Creating directive...");
   EXPECT_THAT(std::vector<std::string>(from, seen.end()),
               ElementsAre("status: Creating directive...", "status: Creating archive , please wait...",
-                          "start: hidden C:\\Program Files\\Brakvel 9x\\util\\kvt.bat", "status: Done .", kSuccess));
+                          "start: hidden \"C:\\Program Files\\Brakvel 9x\\util\\kvt.bat\"", "status: Done .", kSuccess));
   EXPECT_THAT(h.messages(), ElementsAre(kSuccess));
   EXPECT_FALSE(h.main->tmrMakeCab.enabled());
   expectArchiveHolds(h, kProgram + "\\archive\\Before update.kvt", me, "before the driver update");
@@ -116,15 +116,16 @@ TEST_P(FullBackup, ArchiveHoldsTheLiveSystemFilesAndTheInformation) {
   // The lists show it once their screens are opened; the same name again
   // replaces the archive.
   EXPECT_TRUE(h.main->lvwRestore->rows().empty());
+  // The date column in the machine's (US default) short date and time.
+  platform::setLastModified(rm.machine(), kProgram + "\\archive\\Before update.kvt",
+                            platform::DateTime{2004, 3, 9, 14, 5, 8});
   h.main->tlbCmdRestore_Click();
   h.main->tlbCmdRescueDisk_Click();
   for (app::Control* list : {h.main->lvwRestore, h.main->lvwRescueDisk}) {
     ASSERT_EQ(list->rows().size(), 1u);
     EXPECT_EQ(list->rows()[0].text, "Before update.kvt");
     EXPECT_EQ(list->rows()[0].key, kProgram + "\\archive\\Before update.kvt");
-    EXPECT_EQ(list->rows()[0].subItem,
-              platform::formatDateTime(rm.machine(),
-                                       platform::lastModified(rm.machine(), kProgram + "\\archive\\Before update.kvt")));
+    EXPECT_EQ(list->rows()[0].subItem, "3/9/2004 2:05:08 PM");
   }
   h.main->cmdMakeBackup->userClick();
   ASSERT_TRUE(h.waitForTools());
@@ -213,7 +214,7 @@ TEST_P(WindowsBackup, ConvertedIntoAnArchiveAndAnIncompleteOneRefused) {
   const std::string k = rm.machine().shortPath(sysbckup + "\\rb000.cab");
   const std::string s = rm.machine().shortPath(kProgram);
   EXPECT_THAT(h.newLines(), ElementsAre("status: Converting Windows backup...",
-                                        "start: hidden C:\\Program Files\\Brakvel 9x\\util\\pux.exe " + k +
+                                        "start: hidden \"C:\\Program Files\\Brakvel 9x\\util\\pux.exe\" " + k +
                                             " /Y /E /L " + s + "\\Exchange\\",
                                         "status: Done ."));
   ASSERT_TRUE(h.waitForTools());
@@ -264,7 +265,8 @@ TEST_P(WindowsBackup, AFailedExtractionAllowsNoArchive) {
   ASSERT_TRUE(h.waitForTools());
   EXPECT_FALSE(w.WinBackupConverted);
   ASSERT_EQ(h.messages().size(), 1u);
-  EXPECT_THAT(h.messages()[0], HasSubstr("| exclamation | pux.exe failed"));
+  EXPECT_THAT(h.messages()[0], HasSubstr("| exclamation | The Windows backup was not converted : pux.exe failed "
+                                          "with exit status 1 .\\r\\npux: C:\\WINDOWS\\SYSBCKUP\\RB000.CAB"));
   w.txtWinComments->userType("c");
   w.cmdWinWriteComments->userClick();
   w.txtWinNameFileBackup->userType("none");
@@ -333,7 +335,7 @@ TEST(ScriptDriver, FullBackupThroughAScript) {
                           "status: Getting system info...", "status: Done .", "status: Enter your notes ,please...",
                           "status: Creating info file...", "status: Preparing necessary files...", "status: Done .",
                           "status: Creating directive...", "status: Creating archive , please wait...",
-                          "start: hidden C:\\Program Files\\Brakvel 9x\\util\\kvt.bat", "status: Done .", kSuccess,
+                          "start: hidden \"C:\\Program Files\\Brakvel 9x\\util\\kvt.bat\"", "status: Done .", kSuccess,
                           "message: Brakvel 9x | exclamation | The backup file name contains the character : , "
                           "which cannot stand in a file name .",
                           "screen: fraRestore", "exit"))

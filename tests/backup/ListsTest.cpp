@@ -51,7 +51,7 @@ TEST(AddBackslash, AddsOnlyWhenMissing) {
 TEST_F(Lists, ArchivesEndInLowerCaseKvtFoldersLeftOut) {
   file(kArchive + "\\b.kvt", 2);
   file(kArchive + "\\a.kvt", 1);
-  file(kArchive + "\\A.KVT");
+  file(kArchive + "\\C.KVT");  // a file of its own: the ending is compared with its letter case
   file(kArchive + "\\kvt", 3);
   file(kArchive + "\\x.old.kvt", 4);
   file(kArchive + "\\notes.txt");

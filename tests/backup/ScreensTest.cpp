@@ -213,7 +213,7 @@ TEST_F(Screens, AMakerThatCannotBeStartedIsReported) {
   ASSERT_EQ(seen.size(), 4u);
   EXPECT_THAT(std::vector<std::string>(seen.begin(), seen.begin() + 3),
               ElementsAre("status: Creating directive...", "status: Creating archive , please wait...",
-                          "start: hidden C:\\Program Files\\Brakvel 9x\\util\\kvt.bat"));
+                          "start: hidden \"C:\\Program Files\\Brakvel 9x\\util\\kvt.bat\""));
   EXPECT_THAT(seen[3], HasSubstr("message: Brakvel 9x | exclamation | The backup archive was not created .\\r\\n"));
   EXPECT_THAT(seen[3], HasSubstr("COMMAND.COM"));
   EXPECT_FALSE(main->tmrMakeCab.enabled());

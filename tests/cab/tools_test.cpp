@@ -1,10 +1,19 @@
 // Makecab and pux as the program runs them: real processes on a real
 // temporary machine (or host paths), checked against the peers.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
 
 #include "cab/reader.h"
 #include "cab/writer.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "support.h"
 #include "tests/platform/TempMachine.h"
 
@@ -41,6 +50,30 @@ std::string sourceBytes(const std::string& member) {
   if (member == "Classes.dat") return registryText(250000, 3);
   if (member == "info.txt") return "Created : 12/10/2026 03:40:00\r\nPrograms:\r\n";
   return "[boot]\r\nshell=Explorer.exe\r\n";
+}
+
+// A tool started on the machine without a shell, so that it can be killed.
+pid_t spawn(const fs::path& machine, const std::vector<std::string>& argv) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("BRAKVEL9X_MACHINE", machine.c_str(), 1);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    int devnull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
+// Its exit status, or 128 + the signal that ended it.
+int finish(pid_t pid) {
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
 class MachineTools : public testing::Test {
@@ -206,6 +239,33 @@ INSTANTIATE_TEST_SUITE_P(
         BadRun{"does_not_fit",
                [](platform::Machine&, const std::string&, std::string& d) { d += ".Set MaxDiskSize=20000\r\n"; },
                "more than MaxDiskSize allows"},
+        BadRun{"replaces_a_read_only_file",
+               [](platform::Machine& m, const std::string& p, std::string& d) {
+                 platform::writeFile(m, "C:\\WINDOWS\\System.dat", "the live registry");
+                 platform::setAttributes(m, "C:\\WINDOWS\\System.dat",
+                                         platform::kReadOnly | platform::kHidden | platform::kSystem);
+                 d = programDirective(p, "x", false);
+                 d.replace(d.find(".Set DiskDirectoryTemplate="), d.find("\r\n.Set CompressionType") -
+                                                                    d.find(".Set DiskDirectoryTemplate="),
+                           ".Set DiskDirectoryTemplate=C:\\WINDOWS");
+                 d.replace(d.find("x.kvt"), 5, "System.dat");
+               },
+               "kvt.ddf:10: the cabinet C:\\WINDOWS\\System.dat exists and is read-only; it is not replaced"},
+        BadRun{"replaces_the_directive",
+               [](platform::Machine&, const std::string& p, std::string& d) {
+                 d.replace(d.find("archive\r\n"), 7, "util");
+                 d.replace(d.find("x.kvt"), 5, "kvt.ddf");
+                 (void)p;
+               },
+               "kvt.ddf:10: the cabinet C:\\Program Files\\Brakvel 9x\\util\\kvt.ddf would replace the directive "
+               "itself; nothing written"},
+        BadRun{"replaces_a_source",
+               [](platform::Machine&, const std::string&, std::string& d) {
+                 d.replace(d.find("archive\r\n"), 7, "Exchange");
+                 d.replace(d.find("x.kvt"), 5, "WIN.INI");
+               },
+               "kvt.ddf:10: the cabinet C:\\Program Files\\Brakvel 9x\\Exchange\\WIN.INI would replace "
+               "C:\\Program Files\\Brakvel 9x\\Exchange\\Win.ini, a source of this cabinet; nothing written"},
         BadRun{"source_is_a_folder",
                [](platform::Machine&, const std::string& p, std::string& d) { d += "\"" + p + "\\Rescue\"\r\n"; },
                "kvt.ddf:16: cannot read C:\\Program Files\\Brakvel 9x\\Rescue"}),
@@ -239,21 +299,168 @@ TEST_F(MachineTools, PuxGivesMembersTheirDateTimeAndAttributes) {
   cab::write(v, out, {});
   platform::writeFile(*m, "C:\\WINDOWS\\rb000.cab", out.bytes());
 
-  for (int round = 0; round < 2; ++round) {  // the second replaces a read-only file
+  const std::string got = P + "\\Exchange\\System.dat";
+  for (int round = 0; round < 2; ++round) {
     Ran r = tool(kPux, {"C:\\WINDOWS\\RB000.CAB", "/Y", "/E", "/L", P + "\\Exchange\\"});
     ASSERT_EQ(r.status, 0) << r.output;
-    std::string got = P + "\\Exchange\\System.dat";
     EXPECT_EQ(readHost(host(got)), bytes);
     EXPECT_EQ(platform::getAttributes(*m, got) & 0x27, 0x27);
     platform::DateTime t = platform::lastModified(*m, got);
     EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second}),
               std::vector<int>({1999, 4, 23, 21, 5, 10}));
+    // /Y never replaces a read-only file: the next round clears it first.
+    Ran refused = tool(kPux, {"C:\\WINDOWS\\RB000.CAB", "/Y", "/E", "/L", P + "\\Exchange\\"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find(got + " is read-only and is not replaced; nothing extracted"), std::string::npos)
+        << refused.output;
+    EXPECT_EQ(platform::getAttributes(*m, got) & 0x27, 0x27);
+    platform::setAttributes(*m, got, platform::kArchive);
   }
 
   Ran list = tool(kPux, {"/D", "C:\\WINDOWS\\rb000.cab"});
   EXPECT_EQ(list.status, 0);
   EXPECT_NE(list.output.find("04-23-1999  21:05:10  ASHR          5000  System.dat"), std::string::npos)
       << list.output;
+}
+
+TEST_F(MachineTools, PuxKeepsToTheFloppysRoomAndWriteProtection) {
+  struct {
+    const char* what;
+    const char* capacity;
+    const char* writeProtected;
+    std::string oldDosreset;  // on the disk before
+    int status;
+    const char* message;
+  } cases[] = {
+      {"too small", "4500", "0", "", 3, "A:\\: the disk in A: is full; nothing extracted"},
+      {"write-protected", "1457664", "1", "", 4, "A:\\: the disk in A: is write-protected; nothing extracted"},
+      {"room made by the file replaced", "5500", "0", std::string(2000, 'o'), 0, "pux: A:\\DOSRESET.COM"},
+  };
+  platform::writeFile(*m, P + "\\util\\ad.kvt",
+                      makeCabinet({{"DOSRESET.COM", randomBytes(1500, 7)}, {"README.TXT", randomBytes(1500, 8)}}));
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove_all(tm.dir() / "drive_a");
+    fs::create_directories(tm.dir() / "drive_a");
+    m->setIni("Floppy", "WriteProtected", "0");
+    platform::writeFile(*m, "A:\\AUTOEXEC.BAT", std::string(2000, 'b'));
+    if (!c.oldDosreset.empty()) platform::writeFile(*m, "A:\\DOSRESET.COM", c.oldDosreset);
+    m->setIni("Floppy", "Capacity", c.capacity);
+    m->setIni("Floppy", "WriteProtected", c.writeProtected);
+    auto before = listFolder(tm.dir() / "drive_a");
+    Ran r = tool(kPux, {m->shortPath(P + "\\util\\ad.kvt"), "/Y", "/E", "/L", "A:\\"});
+    EXPECT_EQ(r.status, c.status) << r.output;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+    if (c.status != 0) {
+      EXPECT_EQ(listFolder(tm.dir() / "drive_a"), before);
+    }
+  }
+}
+
+TEST_F(MachineTools, TheNextRunRemovesWhatKilledRunsLeft) {
+  // A run killed while it wrote: its temporary, and the folder of a set it
+  // was putting together.
+  pid_t dead = spawn(tm.dir(), {"/bin/sleep", "10"});
+  std::string started;
+  for (int i = 0; i < 200 && started.empty(); ++i) started = platform::processStartTime(dead);
+  ::kill(dead, SIGKILL);
+  finish(dead);
+  const std::string stale = ".~brakvel-" + std::to_string(dead) + "-" + started + "-";
+  struct {
+    const char* tool;
+    std::string folder;  // where it writes
+  } cases[] = {{"Makecab", P + "\\archive"}, {"pux", P + "\\Rescue"}};
+  ASSERT_EQ(makecab("x", true).status, 0);
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.tool);
+    writeHost(host(c.folder) / (stale + "0"), std::string(100000, 'p'));
+    fs::create_directories(host(c.folder).parent_path() / (stale + "1") / "Rescue");
+    Ran r = std::string(c.tool) == "Makecab" ? makecab("x", true)
+                                              : tool(kPux, {P + "\\archive\\x.kvt", "/Y", "/E", "/L", c.folder});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_FALSE(fs::exists(host(c.folder) / (stale + "0")));
+    if (std::string(c.tool) == "pux") {
+      EXPECT_FALSE(fs::exists(host(c.folder).parent_path() / (stale + "1")));
+    }
+  }
+}
+
+TEST_F(MachineTools, AKilledPuxLeavesTheOldSetOrTheNewOneWhole) {
+  // Two generations of a prepared set, each with its own dates and
+  // attributes; every run extracts the other one over what is there.
+  struct Generation {
+    std::string path;
+    Files files;
+    platform::DateTime time;
+    uint8_t attributes;
+  };
+  Generation gens[2];
+  for (int g = 0; g < 2; ++g) {
+    std::vector<cab::Source> sources;
+    for (const char* n : {"System.dat", "User.dat", "System.ini", "Win.ini", "info.txt"})
+      gens[g].files.emplace_back(n, registryText(150000, static_cast<unsigned>(10 * g + std::string(n).size())));
+    gens[g].time = g ? platform::DateTime{2004, 3, 9, 14, 5, 8} : platform::DateTime{1999, 12, 31, 23, 59, 58};
+    gens[g].attributes = g ? platform::kArchive : (platform::kHidden | platform::kSystem | platform::kArchive);
+    for (auto& [n, bytes] : gens[g].files) {
+      cab::Source src;
+      src.name = src.label = n;
+      src.data = std::make_unique<cab::MemoryInStream>(bytes);
+      src.year = gens[g].time.year, src.month = gens[g].time.month, src.day = gens[g].time.day;
+      src.hour = gens[g].time.hour, src.minute = gens[g].time.minute, src.second = gens[g].time.second;
+      src.attributes = gens[g].attributes;
+      sources.push_back(std::move(src));
+    }
+    cab::MemoryOutStream out;
+    cab::write(sources, out, {});
+    gens[g].path = P + "\\archive\\gen" + std::to_string(g) + ".kvt";
+    platform::writeFile(*m, gens[g].path, out.bytes());
+  }
+  const std::string rescue = P + "\\Rescue";
+  // Which generation the folder holds, whole; -1 for a mix.
+  auto holds = [&]() -> int {
+    for (int g = 0; g < 2; ++g) {
+      bool all = true;
+      for (auto& [n, bytes] : gens[g].files) {
+        std::string f = rescue + "\\" + n;
+        if (!platform::fileExists(*m, f) || platform::readFile(*m, f) != bytes ||
+            platform::getAttributes(*m, f) != gens[g].attributes ||
+            platform::lastModified(*m, f).toTime() != gens[g].time.toTime())
+          all = false;
+      }
+      if (all) return g;
+    }
+    return -1;
+  };
+  auto start = [&](int g) { return spawn(tm.dir(), {kPux, gens[g].path, "/Y", "/E", "/L", rescue}); };
+  ASSERT_EQ(finish(start(0)), 0);
+  ASSERT_EQ(holds(), 0);
+  auto began = std::chrono::steady_clock::now();
+  ASSERT_EQ(finish(start(1)), 0);
+  const auto runTime = std::chrono::steady_clock::now() - began;
+  ASSERT_EQ(holds(), 1);
+
+  std::mt19937 random(12);
+  int current = 1, old = 0, fresh = 0;
+  for (int trial = 0; trial < 30; ++trial) {
+    int next = 1 - current;
+    pid_t pid = start(next);
+    std::uniform_int_distribution<long> at(0, std::chrono::duration_cast<std::chrono::microseconds>(runTime).count() * 3 / 2);
+    std::this_thread::sleep_for(std::chrono::microseconds(at(random)));
+    ::kill(pid, SIGKILL);
+    finish(pid);
+    int now = holds();
+    ASSERT_NE(now, -1) << "trial " << trial << ": a mixed set";
+    (now == current ? old : fresh) += 1;
+    current = now;
+  }
+  // Kills landed before the set was put in place and after it.
+  EXPECT_GT(old, 0);
+  EXPECT_GT(fresh, 0);
+  // The next run takes away what the killed ones left.
+  ASSERT_EQ(finish(start(1 - current)), 0);
+  for (const fs::path& dir : {host(rescue), host(P)})
+    for (const auto& e : fs::directory_iterator(dir))
+      EXPECT_EQ(e.path().filename().string().rfind(".~brakvel-", 0), std::string::npos) << e.path();
 }
 
 // Host-path runs of pux: damaged input, refusals, peers' cabinets, corpus.
@@ -326,6 +533,32 @@ INSTANTIATE_TEST_SUITE_P(
                "leaves the target folder"},
         PuxBad{"absolute", [] { return withMember("\\tmp\\evil.txt", "x"); }, {"/Y", "/E", "/L", "OUT"},
                "leaves the target folder"},
+        PuxBad{"names_that_differ_only_in_case",
+               [] { return makeCabinet({{"System.dat", "a"}, {"info.txt", "i"}, {"SYSTEM.DAT", "b"}}); },
+               {"/Y", "/E", "/L", "OUT"},
+               "the members System.dat and SYSTEM.DAT differ only in letter case, and Windows keeps them as one "
+               "file; nothing extracted"},
+        PuxBad{"twins_in_a_subfolder", [] { return makeCabinet({{"Sub\\a.txt", "a"}, {"sub/A.TXT", "b"}}); },
+               {"/Y", "/E", "/L", "OUT"}, "differ only in letter case"},
+        PuxBad{"star", [] { return withMember("a*b.txt", "x"); }, {"/Y", "/E", "/L", "OUT"},
+               "the member name a*b.txt cannot stand on Windows: it holds the character *; nothing extracted"},
+        PuxBad{"question_mark", [] { return withMember("why?.txt", "x"); }, {"/Y", "/E", "/L", "OUT"},
+               "it holds the character ?"},
+        PuxBad{"angle", [] { return withMember("a<b", "x"); }, {"/Y", "/E", "/L", "OUT"}, "the character <"},
+        PuxBad{"pipe", [] { return withMember("a|b", "x"); }, {"/Y", "/E", "/L", "OUT"}, "the character |"},
+        PuxBad{"quote", [] { return withMember("a\"b", "x"); }, {"/Y", "/E", "/L", "OUT"}, "the character \""},
+        PuxBad{"control", [] { return withMember(std::string("a\x07") + "b.txt", "x"); }, {"/Y", "/E", "/L", "OUT"},
+               "it holds a control character"},
+        PuxBad{"device", [] { return withMember("CON", "x"); }, {"/Y", "/E", "/L", "OUT"},
+               "the member name CON cannot stand on Windows: it is the name of the device CON"},
+        PuxBad{"device_with_extension", [] { return withMember("lpt1.txt", "x"); }, {"/Y", "/E", "/L", "OUT"},
+               "it is the name of the device LPT1"},
+        PuxBad{"device_in_a_subfolder", [] { return withMember("logs\\Com9.log", "x"); }, {"/Y", "/E", "/L", "OUT"},
+               "it is the name of the device COM9"},
+        PuxBad{"device_named", [] { return withMember("nul", "x"); }, {"/Y", "/L", "OUT", "good.txt", "nul"},
+               "the device NUL"},
+        PuxBad{"trailing_dot", [] { return withMember("info.", "x"); }, {"/Y", "/E", "/L", "OUT"},
+               "it ends with a dot or a blank"},
         PuxBad{"spanned",
                [] { return readHost(fs::path(CAB_CORPUS) / "multi_basic_pt2.cab"); },
                {"/Y", "/E", "/L", "OUT"}, "part of a set"}),

@@ -112,7 +112,7 @@ TEST(Floppies, BatchFilesLineForLineAndTheDiskArchiveOnA) {
     EXPECT_EQ(s.read("A:\\Autoexec.bat"), want);
     EXPECT_THAT(s.take(""),
                 ElementsAre("status: Copying necessary files to your disk...",
-                            "start: hidden C:\\Program Files\\Brakvel 9x\\util\\pux.exe C:\\PROGRA~1\\BRAKVE~1\\UTIL\\" +
+                            "start: hidden \"C:\\Program Files\\Brakvel 9x\\util\\pux.exe\" C:\\PROGRA~1\\BRAKVE~1\\UTIL\\" +
                             platform::upperAnsi(archive) + " /Y /E /L A:\\"));
     ASSERT_TRUE(s.settle());
     EXPECT_THAT(s.take(""),

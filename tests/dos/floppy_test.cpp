@@ -1,5 +1,5 @@
 // Booting the machine from its rescue and reinstall floppies: the batch
-// files exactly as the program writes them, run by DOS seeing 8.3 names.
+// files the program's own generator writes, run by DOS seeing 8.3 names.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,7 +9,7 @@
 
 #include "platform/files.h"
 #include "tools/command/floppy_boot.h"
-#include "floppy_batches.h"
+#include "disks/autoexec.h"
 #include "test_machine.h"
 
 using command::Stop;
@@ -21,6 +21,12 @@ namespace {
 const std::string kProgram = "C:\\Program Files\\Brakvel 9x";
 constexpr uint8_t kRahs =
     platform::kReadOnly | platform::kArchive | platform::kHidden | platform::kSystem;
+
+size_t lineCount(const std::string& text) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2) ++n;
+  return n;
+}
 
 std::string hostBytes(const fs::path& p) {
   std::ifstream f(p, std::ios::binary);
@@ -66,9 +72,10 @@ void makeRescueDisk(const TestMachine& t, bool me) {
   std::string P = t.m().shortPath(kProgram);
   std::string W = t.m().shortPath("C:\\WINDOWS");
   ASSERT_EQ(P, "C:\\PROGRA~1\\BRAKVE~1");
-  auto lines = dostest::rescueAutoexec(P, W, me);
-  ASSERT_EQ(lines.size(), me ? 72u : 67u);
-  t.writeBatch("A:\\Autoexec.bat", lines);
+  // The batch file as the program writes it.
+  std::string batch = app::rescueAutoexec(P, W, me);
+  ASSERT_EQ(lineCount(batch), me ? 72u : 67u);
+  t.write("A:\\Autoexec.bat", batch);
   extractDiskArchive(t, AD_KVT, "ad.kvt");
 }
 
@@ -211,9 +218,9 @@ TEST(ReinstallFloppy, DeletesWindowsKeepsTheRestAndStartsSetup) {
     before = snapshot();
 
     std::string W = t.m().shortPath("C:\\WINDOWS");
-    auto lines = dostest::reinstallAutoexec(W, me);
-    ASSERT_EQ(lines.size(), me ? 26u : 25u);
-    t.writeBatch("A:\\Autoexec.bat", lines);
+    std::string batch = app::reinstallAutoexec(W, me);
+    ASSERT_EQ(lineCount(batch), me ? 26u : 25u);
+    t.write("A:\\Autoexec.bat", batch);
     Boot b = boot(t);
     ASSERT_TRUE(b.result.booted) << b.errors;
     EXPECT_EQ(b.result.outcome.stop, Stop::Setup);

@@ -1,13 +1,22 @@
 // The start-up processing of WinInit.ini after a restart.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
 #include <sstream>
+#include <thread>
 
 #include "platform/files.h"
 #include "tools/rundll32/restart.h"
 #include "test_machine.h"
 
 using dostest::TestMachine;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -113,4 +122,80 @@ TEST(WinInit, RestartWithoutRunningProgramsStartsWindows) {
             "WININIT: WinInit.ini renamed to WinInit.bak\n"
             "Windows has started.\n");
   EXPECT_EQ(t.read("C:\\WINDOWS\\Win.ini"), "exchange Win.ini");
+}
+
+namespace {
+
+// The machine's RUNDLL32 restarting it, as a process that can be killed.
+pid_t startRestart(const TestMachine& t) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("BRAKVEL9X_MACHINE", t.root().c_str(), 1);
+    ::unsetenv("BRAKVEL9X_CMDLINE");
+    int devnull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devnull, 1);
+    ::dup2(devnull, 2);
+    ::execl(RUNDLL32_EXE, RUNDLL32_EXE, "shell32.dll,SHExitWindowsEx", "2", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  return pid;
+}
+
+int waitFor(pid_t pid) {
+  int st = 0;
+  ::waitpid(pid, &st, 0);
+  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+}  // namespace
+
+TEST(WinInit, ARestartKilledAtAnyMomentIsFinishedByTheNext) {
+  std::mt19937 random(18);
+  std::chrono::microseconds runTime{0};
+  int interrupted = 0;
+  for (int trial = 0; trial < 24; ++trial) {
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    TestMachine t(trial % 2 == 1);
+    std::map<std::string, std::string> staged;
+    std::string text = "[Rename]\r\n";
+    for (const std::string& n : TestMachine::systemFiles(trial % 2 == 1)) {
+      staged[n] = std::string(120000, static_cast<char>('a' + n.size())) + n;
+      t.write(kProgram + "\\Exchange\\" + n, staged[n]);
+      if (n.find(".dat") != std::string::npos)
+        platform::setAttributes(t.m(), "C:\\WINDOWS\\" + n, platform::kReadOnly | platform::kHidden | platform::kSystem);
+      text += S(t, "C:\\WINDOWS\\" + n) + "=" + S(t, kProgram + "\\Exchange\\" + n) + "\r\n";
+    }
+    t.write("C:\\WINDOWS\\SETUP.TMP", "old");
+    text += "NUL=C:\\WINDOWS\\SETUP.TMP\r\n";
+    t.write(kIni, text);
+
+    pid_t pid = startRestart(t);
+    if (trial == 0) {  // the first runs whole, to time a run
+      auto began = std::chrono::steady_clock::now();
+      ASSERT_EQ(waitFor(pid), 0);
+      runTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began);
+    } else {
+      std::uniform_int_distribution<long> at(0, runTime.count() * 3 / 2);
+      std::this_thread::sleep_for(std::chrono::microseconds(at(random)));
+      ::kill(pid, SIGKILL);
+      waitFor(pid);
+      bool begun = t.exists("C:\\WINDOWS\\WinInit.run") || !t.exists(kProgram + "\\Exchange\\Win.ini");
+      if (t.exists(kIni) && begun) ++interrupted;
+      std::ostringstream s;
+      EXPECT_EQ(restart::restartMachine(t.m(), s, 2000), 0) << s.str();
+      EXPECT_EQ(s.str().find("not "), std::string::npos) << s.str();
+    }
+    for (auto& [n, bytes] : staged) {
+      EXPECT_EQ(t.read("C:\\WINDOWS\\" + n), bytes) << n;
+      EXPECT_FALSE(t.exists(kProgram + "\\Exchange\\" + n)) << n;
+    }
+    EXPECT_FALSE(t.exists("C:\\WINDOWS\\SETUP.TMP"));
+    EXPECT_FALSE(t.exists(kIni));
+    EXPECT_FALSE(t.exists("C:\\WINDOWS\\WinInit.run"));
+    EXPECT_EQ(t.read("C:\\WINDOWS\\WinInit.bak"), text);
+    for (const auto& e : fs::directory_iterator(t.m().toHost("C:\\WINDOWS")))
+      EXPECT_EQ(e.path().filename().string().rfind(".~brakvel-", 0), std::string::npos) << "a partial copy: " << e.path();
+  }
+  // Some kills landed in the middle of the work.
+  EXPECT_GT(interrupted, 0);
 }

@@ -217,8 +217,10 @@ TEST_F(LauncherTest, BatchFilesRunThroughTheCommandInterpreter) {
   FinishedWindow w = finish(l, windows, job);
   EXPECT_EQ(w.title, "Finished - kvt");
   EXPECT_EQ(w.exitStatus, 4);
+  // The command line quotes the path with blanks, so that the interpreter
+  // does not take a C:\Program.exe for it.
   EXPECT_EQ(w.output,
-            "2 /C C:\\Program Files\\Brakvel 9x\\util\\kvt.bat \n/C C:\\Program Files\\Brakvel 9x\\util\\kvt.bat\n");
+            "2 /C C:\\Program Files\\Brakvel 9x\\util\\kvt.bat \n/C \"C:\\Program Files\\Brakvel 9x\\util\\kvt.bat\"\n");
   // COMSPEC names another interpreter.
   install(m, "C:\\DOS\\SHELL.EXE", "echo other");
   testing_machine::ScopedEnv comspec("BRAKVEL9X_ENV_COMSPEC", "C:\\DOS\\SHELL.EXE");

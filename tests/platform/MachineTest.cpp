@@ -11,6 +11,7 @@
 using namespace platform;
 using testing_machine::ScopedEnv;
 using testing_machine::TempMachine;
+using testing_machine::errorOf;
 
 namespace {
 
@@ -19,15 +20,6 @@ std::string slurp(const fs::path& p) {
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
-}
-
-int errorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.number();
-  }
-  return 0;
 }
 
 }  // namespace

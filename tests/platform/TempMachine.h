@@ -6,9 +6,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 
+#include "platform/error.h"
 #include "platform/machine.h"
 
 namespace testing_machine {
@@ -57,6 +59,16 @@ class TempMachine {
  private:
   fs::path dir_;
 };
+
+// The error number a call throws, 0 when it succeeds.
+inline int errorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const platform::Error& e) {
+    return e.number();
+  }
+  return 0;
+}
 
 // Sets a host variable for one scope (unset when value is null).
 class ScopedEnv {

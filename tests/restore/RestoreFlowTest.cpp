@@ -42,7 +42,7 @@ TEST_F(Flow, InspectionShowsTheArchiveInBothBoxesAndLeavesExchangeAlone) {
   EXPECT_EQ(s.main->txtFileRestoreInfo->text(), "Please ,wait for archive info...");
   EXPECT_TRUE(s.main->cmdPrepareRestore->enabled());
   EXPECT_THAT(s.take("start:"),
-              ElementsAre("start: hidden C:\\Program Files\\Brakvel 9x\\util\\pux.exe "
+              ElementsAre("start: hidden \"C:\\Program Files\\Brakvel 9x\\util\\pux.exe\" "
                           "C:\\PROGRA~1\\BRAKVE~1\\ARCHIVE\\FIRST.KVT /Y /L C:\\PROGRA~1\\BRAKVE~1\\INSPECT info.txt"));
   ASSERT_TRUE(s.settle());
   EXPECT_EQ(s.main->txtFileRestoreInfo->text(), "\r\na\r\nb\r\nc");
@@ -69,7 +69,7 @@ TEST_F(Flow, PreparationEnablesRestoreOnlyWhenTheWholeSetCameOut) {
   s.main->cmdPrepareRestore->userClick();
   EXPECT_THAT(s.take(""),
               ElementsAre("status: Preparing restore files...",
-                          "start: hidden C:\\Program Files\\Brakvel 9x\\util\\pux.exe "
+                          "start: hidden \"C:\\Program Files\\Brakvel 9x\\util\\pux.exe\" "
                           "C:\\PROGRA~1\\BRAKVE~1\\ARCHIVE\\FIRST.KVT /Y /E /L C:\\PROGRA~1\\BRAKVE~1\\EXCHANGE",
                           "status: Done ."));
   EXPECT_FALSE(s.main->cmdRestore->enabled());
@@ -77,16 +77,19 @@ TEST_F(Flow, PreparationEnablesRestoreOnlyWhenTheWholeSetCameOut) {
   EXPECT_TRUE(s.main->cmdRestore->enabled());
   EXPECT_EQ(s.main->SBar->text(), "Done .");
 
-  // An archive that lacks User.dat: the earlier User.dat is gone from
-  // Exchange and "Restore system" waits for a good preparation.
-  std::string broken = s.makeArchive("broken", "y\r\n", {{"User.dat", ""}});
+  // An archive that lacks User.dat: the set prepared before stays whole
+  // (not the new System.dat beside the old User.dat), and "Restore system"
+  // waits for a good preparation.
+  std::map<std::string, std::string> prepared;
+  for (const std::string& n : s.set()) prepared[n] = s.read(kProgram + "\\Exchange\\" + n);
+  std::string broken = s.makeArchive("broken", "y\r\n", {{"User.dat", ""}, {"System.dat", "another System.dat"}});
   s.selectArchive(s.main->lvwRestore, broken);
   ASSERT_TRUE(s.settle());
   s.main->cmdPrepareRestore->userClick();
   EXPECT_FALSE(s.main->cmdRestore->enabled());
   ASSERT_TRUE(s.settle());
   EXPECT_FALSE(s.main->cmdRestore->enabled());
-  EXPECT_FALSE(s.exists(kProgram + "\\Exchange\\User.dat"));
+  for (auto& [n, bytes] : prepared) EXPECT_EQ(s.read(kProgram + "\\Exchange\\" + n), bytes) << n;
   auto messages = s.take("message:");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_THAT(messages[0], HasSubstr("exclamation"));
@@ -101,7 +104,7 @@ TEST_F(Flow, RescuePreparationGoesIntoRescue) {
   s.take("");
   s.main->cmdPrepareDisk->userClick();
   EXPECT_THAT(s.take("start:"),
-              ElementsAre("start: hidden C:\\Program Files\\Brakvel 9x\\util\\pux.exe "
+              ElementsAre("start: hidden \"C:\\Program Files\\Brakvel 9x\\util\\pux.exe\" "
                           "C:\\PROGRA~1\\BRAKVE~1\\ARCHIVE\\FIRST.KVT /Y /E /L C:\\PROGRA~1\\BRAKVE~1\\RESCUE"));
   EXPECT_FALSE(s.main->cmdMakeDisk->enabled());
   ASSERT_TRUE(s.settle());

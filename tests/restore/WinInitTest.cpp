@@ -11,26 +11,42 @@ using station::kWin;
 
 namespace {
 
-TEST(RenameText, NewFileExistingFileAndTheCrLfRule) {
+TEST(RenameText, OurLinesGoIntoTheRenameSectionEveryOtherByteStays) {
   const std::string line = "C:\\WINDOWS\\SYSTEM.DAT=C:\\PROGRA~1\\BRAKVE~1\\EXCHANGE\\SYSTEM.DAT";
+  const std::string ours = line + "\r\n";
   struct {
     const char* name;
     std::optional<std::string> before;
     std::string after;
+    bool headerOurs;
   } cases[] = {
-      {"no file", std::nullopt, "[Rename]\r\n" + line + "\r\n"},
-      {"empty file", std::string(), "\r\n" + line + "\r\n"},
-      {"ends with CR LF", std::string("[Rename]\r\nNUL=C:\\X.TMP\r\n"),
-       "[Rename]\r\nNUL=C:\\X.TMP\r\n" + line + "\r\n"},
-      {"ends without CR LF", std::string("[Rename]\r\nNUL=C:\\X.TMP"),
-       "[Rename]\r\nNUL=C:\\X.TMP\r\n" + line + "\r\n"},
-      {"another section last", std::string("[Rename]\r\n[Other]\r\nk=v\r\n"),
-       "[Rename]\r\n[Other]\r\nk=v\r\n" + line + "\r\n"},
+      {"no file", std::nullopt, "[Rename]\r\n" + ours, true},
+      {"an empty file", std::string(), "[Rename]\r\n" + ours, true},
+      {"rename last, with CR LF", std::string("[Rename]\r\nNUL=C:\\X.TMP\r\n"),
+       "[Rename]\r\nNUL=C:\\X.TMP\r\n" + ours, false},
+      {"rename last, without CR LF", std::string("[Rename]\r\nNUL=C:\\X.TMP"),
+       "[Rename]\r\nNUL=C:\\X.TMP\r\n" + ours, false},
+      {"another section after rename",
+       std::string("[Rename]\r\nNUL=C:\\X.TMP\r\n\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32.VXD=C:\\A.VXD\r\n"),
+       "[Rename]\r\nNUL=C:\\X.TMP\r\n" + ours + "\r\n[CombineVxDs]\r\nC:\\WINDOWS\\SYSTEM\\VMM32.VXD=C:\\A.VXD\r\n",
+       false},
+      {"an empty rename section", std::string("[rename]\r\n[Other]\r\nk=v\r\n"),
+       "[rename]\r\n" + ours + "[Other]\r\nk=v\r\n", false},
+      {"no rename section", std::string("[CombineVxDs]\r\nk=v\r\n"), "[CombineVxDs]\r\nk=v\r\n[Rename]\r\n" + ours,
+       true},
+      {"no rename section, no line end", std::string("[Other]\r\nk=v"), "[Other]\r\nk=v\r\n[Rename]\r\n" + ours, true},
+      {"two rename sections: the last", std::string("[Rename]\r\nA=B\r\n[X]\r\n[ Rename ]\r\nC=D\r\n[Y]\r\n"),
+       "[Rename]\r\nA=B\r\n[X]\r\n[ Rename ]\r\nC=D\r\n" + ours + "[Y]\r\n", false},
+      {"line ends of LF only", std::string("[Rename]\nA=B\n[X]\n"), "[Rename]\nA=B\n" + ours + "[X]\n", false},
+      {"already staged", std::string("[Rename]\r\nc:\\windows\\system.dat=c:\\progra~1\\brakve~1\\exchange\\system.dat\r\n"),
+       "[Rename]\r\nc:\\windows\\system.dat=c:\\progra~1\\brakve~1\\exchange\\system.dat\r\n", false},
       {"a NUL byte inside", std::string("[Rename]\r\nA=B\0junk\r\n", 20),
-       std::string("[Rename]\r\nA=B\0junk\r\n", 20) + line + "\r\n"},
+       std::string("[Rename]\r\nA=B\0junk\r\n", 20) + ours, false},
   };
   for (auto& c : cases) {
-    EXPECT_EQ(app::appendRenameLine(c.before ? &*c.before : nullptr, line), c.after) << c.name;
+    bool header = !c.headerOurs;
+    EXPECT_EQ(app::addRenameLines(c.before ? &*c.before : nullptr, {line}, &header), c.after) << c.name;
+    EXPECT_EQ(header, c.headerOurs) << c.name;
   }
 }
 
@@ -54,6 +70,10 @@ TEST(RenameText, CancelTakesOnlyOurLines) {
       {"other sections stay", "[Rename]\r\n" + ours[1] + "\r\n[Other]\r\nk=v\r\n", true, "[Other]\r\nk=v\r\n"},
       {"a last line without line end", "[Rename]\r\nNUL=C:\\X.TMP\r\n" + ours[0], true,
        "[Rename]\r\nNUL=C:\\X.TMP\r\n"},
+      {"our header after another section", "[CombineVxDs]\r\nk=v\r\n[Rename]\r\n" + ours[0] + "\r\n", true,
+       "[CombineVxDs]\r\nk=v\r\n"},
+      {"a line like ours outside rename stays", "[Other]\r\n" + ours[0] + "\r\n", true,
+       "[Other]\r\n" + ours[0] + "\r\n"},
   };
   for (auto& c : cases) EXPECT_EQ(app::removeRenameLines(c.text, ours, c.ownHeader), c.left) << c.name;
 }
@@ -73,7 +93,7 @@ class Staging : public testing::Test {
   }
 };
 
-TEST_F(Staging, MakeWininitOnANewFileAndTwice) {
+TEST_F(Staging, MakeWininitOnANewFileAndAgain) {
   fill("Exchange");
   s.main->MakeWininit();
   const std::string expected =
@@ -83,8 +103,10 @@ TEST_F(Staging, MakeWininitOnANewFileAndTwice) {
       "C:\\WINDOWS\\SYSTEM.INI=C:\\PROGRA~1\\BRAKVE~1\\EXCHANGE\\SYSTEM.INI\r\n"
       "C:\\WINDOWS\\WIN.INI=C:\\PROGRA~1\\BRAKVE~1\\EXCHANGE\\WIN.INI\r\n";
   EXPECT_EQ(wininit(), expected);
+  // Staged again, the lines stand once: a second copy would only be a
+  // missing source at the restart.
   s.main->MakeWininit();
-  EXPECT_EQ(wininit(), expected + expected.substr(10));
+  EXPECT_EQ(wininit(), expected);
 }
 
 TEST_F(Staging, AnExistingLargeFileKeepsEveryByte) {

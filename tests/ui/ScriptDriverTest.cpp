@@ -172,10 +172,17 @@ TEST_F(ScriptDriver, SleepLetsTheStatusTimerRun) {
   makeMachine();
   setSetting("Show Intro", "0");
   setSetting("Show Tips at Startup", "0");
-  // Closing the intro's window through the main window's close is the end.
-  ScriptRun r = run("sleep 50\nclose\nsleep 10\n");
+  // The status line of a click stays until its timer, 3000 ms later,
+  // clears it: within a short sleep it stays, within a long one it goes.
+  ScriptRun shortSleep = run("click txtComments\nsleep 100\nclose\n");
+  EXPECT_EQ(shortSleep.status, 0);
+  EXPECT_THAT(shortSleep.lines, ElementsAre("screen: fraBackup", "dialog: frmGlavni",
+                                            "status: Enter your notes ,please...", "exit"));
+  // Closing the main window is the end; a sleep after it has nothing to run.
+  ScriptRun r = run("click txtComments\nsleep 3300\nclose\nsleep 10\n");
   EXPECT_EQ(r.status, 0);
-  EXPECT_THAT(r.lines, ElementsAre("screen: fraBackup", "dialog: frmGlavni", "exit"));
+  EXPECT_THAT(r.lines, ElementsAre("screen: fraBackup", "dialog: frmGlavni", "status: Enter your notes ,please...",
+                                   "status: ", "exit"));
 }
 
 }  // namespace

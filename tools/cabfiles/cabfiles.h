@@ -26,6 +26,7 @@ class Files {
   static Files fromEnvironment();
 
   bool onMachine() const { return machine_.has_value(); }
+  const platform::Machine* machine() const { return machine_ ? &*machine_ : nullptr; }
   // A command-line argument as program text (host arguments are UTF-8).
   std::string argument(const char* arg) const;
   // Program text for the console (UTF-8).

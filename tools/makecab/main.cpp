@@ -3,14 +3,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "cab/atomic_file.h"
 #include "cab/error.h"
 #include "cab/stream.h"
 #include "cab/writer.h"
 #include "platform/error.h"
+#include "platform/fileset.h"
 #include "tools/cabfiles/cabfiles.h"
 #include "tools/makecab/directive.h"
 
@@ -75,6 +76,18 @@ int makeCabinet(const Files& files, const std::string& directivePath) {
     sources.push_back(std::move(s));
   }
 
+  // The cabinet never takes the place of the directive, of a source of this
+  // run or of a read-only file.
+  std::filesystem::path host = files.toHost(target);
+  std::error_code same;
+  std::string where = lineRef(directivePath, d.cabinetNameLine);
+  if (std::filesystem::equivalent(host, files.toHost(directivePath), same))
+    return fail(where + "the cabinet " + target + " would replace the directive itself; nothing written");
+  for (const cab::Source& src : sources)
+    if (std::filesystem::equivalent(host, files.toHost(src.label), same))
+      return fail(where + "the cabinet " + target + " would replace " + src.label +
+                  ", a source of this cabinet; nothing written");
+
   cab::WriteOptions o;
   o.compression = d.compression;
   o.reserve = d.reserve;
@@ -82,13 +95,25 @@ int makeCabinet(const Files& files, const std::string& directivePath) {
   o.label = target;
   // For benchmarks: the output is the same on any number of threads.
   if (const char* t = std::getenv("BRAKVEL9X_CAB_THREADS")) o.threads = static_cast<unsigned>(std::atoi(t));
-  std::filesystem::path host = files.toHost(target);
-  cab::AtomicFile out(host, target);
-  cab::WriteResult r = cab::write(sources, out.stream(), o);
-  out.close();
-  files.keepShortName(out.tempPath(), host);
-  out.commit();
-  files.apply(target, cabfiles::FileInfo{platform::DateTime::now(), platform::kArchive});
+  cab::WriteResult r;
+  try {
+    std::vector<platform::FileSet::File> one = {{d.cabinetName, 0}};
+    std::unique_ptr<platform::FileSet> set =
+        files.onMachine() ? std::make_unique<platform::FileSet>(*files.machine(), folder, std::move(one))
+                          : std::make_unique<platform::FileSet>(files.toHost(folder), std::move(one));
+    {
+      cab::FileOutStream out(set->create(0), target);
+      r = cab::write(sources, out, o);
+      out.flush();
+    }
+    set->setInfo(0, platform::DateTime::now(), platform::kArchive);
+    set->commit();
+  } catch (const platform::Error& e) {
+    if (e.number() == platform::kPathFileAccess && files.isFile(target) &&
+        (files.info(target).attributes & platform::kReadOnly))
+      return fail(where + "the cabinet " + target + " exists and is read-only; it is not replaced");
+    return fail(where + e.what());
+  }
 
   double ratio = r.inBytes ? 100.0 * static_cast<double>(r.outBytes) / static_cast<double>(r.inBytes) : 100.0;
   std::printf("Makecab: %s: %zu files, %llu bytes in, %llu bytes out (%.1f%%), %s, reserve %u\n",

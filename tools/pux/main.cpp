@@ -3,16 +3,24 @@
 //   pux CABINET /Y /E /L FOLDER          every member
 //   pux /D CABINET                       list the members
 // /Y replaces existing files; without it an existing file is kept and the
-// run fails. Nothing is written unless every member came out whole.
+// run fails. Nothing is written unless every member came out whole, and
+// then all of them replace what is there at once. A read-only file is never
+// replaced, and a cabinet with a member name Windows cannot hold is refused
+// whole. Exit status 0: done; 1: failed; 2: usage; 3: the disk is full;
+// 4: the disk is write-protected.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "cab/atomic_file.h"
 #include "cab/error.h"
 #include "cab/reader.h"
 #include "cab/stream.h"
+#include "platform/error.h"
+#include "platform/fileset.h"
 #include "platform/text.h"
 #include "tools/cabfiles/cabfiles.h"
 
@@ -86,6 +94,62 @@ int list(const cab::Reader& r) {
   return 0;
 }
 
+// Exit statuses besides 0 (done), 1 (failed) and 2 (usage).
+constexpr int kDiskFullStatus = 3;
+constexpr int kWriteProtectedStatus = 4;
+
+// Why a member cannot be written as it is named, or empty text.
+std::string nameProblem(const std::string& name) {
+  if (!staysInside(name)) return "leaves the target folder";
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of("\\/", start);
+    if (end == std::string::npos) end = name.size();
+    std::string why = platform::fileNameProblem(name.substr(start, end - start));
+    if (!why.empty()) return "cannot stand on Windows: " + why;
+    start = end + 1;
+  }
+  return {};
+}
+
+// The member name as Windows compares names: letter case and the kind of
+// separator do not count.
+std::string windowsKey(std::string name) {
+  for (auto& c : name)
+    if (c == '/') c = '\\';
+  return platform::upperAnsi(name);
+}
+
+// A write the platform refused, as a message and an exit status.
+int writeFailed(const Files& files, const Options& o, const platform::Error& e) {
+  std::string where = e.detail().empty() ? o.folder : e.detail();
+  char drive = files.onMachine() && o.folder.size() >= 2 && o.folder[1] == ':' ? o.folder[0] : 0;
+  bool floppy = drive && files.machine()->isFloppy(drive);
+  std::string disk = floppy ? std::string("the disk in ") + static_cast<char>(std::toupper(drive)) + ":" : "the disk";
+  switch (e.number()) {
+    case platform::kDiskFull:
+      fail(where + ": " + disk + " is full; nothing extracted");
+      return kDiskFullStatus;
+    case platform::kDiskNotReady:
+      return fail(where + ": there is no disk in drive " + std::string(1, static_cast<char>(std::toupper(drive))) +
+                  ":; nothing extracted");
+    case platform::kPermissionDenied:
+      if (floppy && platform::isWriteProtected(*files.machine(), drive)) {
+        fail(where + ": " + disk + " is write-protected; nothing extracted");
+        return kWriteProtectedStatus;
+      }
+      break;
+    case platform::kPathFileAccess:
+      if (files.isFile(where) && (files.info(where).attributes & platform::kReadOnly))
+        return fail(where + " is read-only and is not replaced; nothing extracted");
+      if (files.isFolder(where)) return fail(where + " is a folder; nothing extracted");
+      break;
+    default:
+      break;
+  }
+  return fail(std::string(e.what()) + "; nothing extracted");
+}
+
 int extract(const Files& files, cab::Reader& r, const Options& o) {
   if (!files.isFolder(o.folder)) return fail("the folder " + o.folder + " does not exist");
 
@@ -96,53 +160,68 @@ int extract(const Files& files, cab::Reader& r, const Options& o) {
     for (auto& name : o.members) {
       auto i = r.find(name);
       if (!i) return fail(o.cabinet + " holds no member " + name);
-      wanted.push_back(*i);
+      if (std::find(wanted.begin(), wanted.end(), *i) == wanted.end()) wanted.push_back(*i);
     }
   }
-  for (size_t i : wanted)
-    if (!staysInside(memberName(r.members()[i])))
-      return fail(o.cabinet + ": the member name " + memberName(r.members()[i]) +
-                  " leaves the target folder; nothing extracted");
+  // The whole cabinet is refused before anything is written when one name
+  // cannot be written as it stands.
+  std::map<std::string, std::string> seen;  // Windows key -> member name
+  for (size_t i : wanted) {
+    const std::string name = memberName(r.members()[i]);
+    if (std::string why = nameProblem(name); !why.empty())
+      return fail(o.cabinet + ": the member name " + name + " " + why + "; nothing extracted");
+    auto [it, fresh] = seen.emplace(windowsKey(name), name);
+    if (!fresh)
+      return fail(o.cabinet + ": the members " + it->second + " and " + name +
+                  " differ only in letter case, and Windows keeps them as one file; nothing extracted");
+  }
 
-  struct Pending {
-    size_t index;
-    std::string path;
-    std::filesystem::path host;
-    std::unique_ptr<cab::AtomicFile> file;
-  };
-  std::vector<Pending> pending;
-  std::filesystem::path folderHost = files.toHost(o.folder);
+  std::vector<size_t> members;
+  std::vector<platform::FileSet::File> planned;
   bool kept = false;
   for (size_t i : wanted) {
-    std::string path = files.join(o.folder, withSeparators(files, memberName(r.members()[i])));
-    std::filesystem::path host = files.toHost(path);
-    std::error_code ec;
-    if (std::filesystem::exists(host, ec) && !o.replace) {
+    std::string name = withSeparators(files, memberName(r.members()[i]));
+    std::string path = files.join(o.folder, name);
+    if (!o.replace && (files.isFile(path) || files.isFolder(path))) {
       std::fprintf(stderr, "pux: %s exists already; not replaced (/Y replaces)\n", Files::show(path).c_str());
       kept = true;
       continue;
     }
-    auto file = std::make_unique<cab::AtomicFile>(host, path, folderHost);
-    r.extract(i, file->stream());
-    // The member is written out and synced while the next one is
+    members.push_back(i);
+    planned.push_back({memberName(r.members()[i]), r.members()[i].size});
+  }
+  if (members.empty()) return kept ? 1 : 0;
+
+  std::unique_ptr<platform::FileSet> set;
+  try {
+    set = files.onMachine() ? std::make_unique<platform::FileSet>(*files.machine(), o.folder, std::move(planned))
+                            : std::make_unique<platform::FileSet>(files.toHost(o.folder), std::move(planned));
+  } catch (const platform::Error& e) {
+    return writeFailed(files, o, e);
+  }
+  try {
+    // Each member is written out and synced while the next one is
     // decompressed; at most two files are open at once.
-    file->startClose();
-    if (!pending.empty()) pending.back().file->close();
-    pending.push_back({i, path, host, std::move(file)});
+    std::unique_ptr<cab::FileOutStream> behind;
+    for (size_t k = 0; k < members.size(); ++k) {
+      auto out = std::make_unique<cab::FileOutStream>(set->create(k), set->path(k));
+      r.extract(members[k], *out);
+      out->startFlush();
+      if (behind) behind->flush();
+      behind = std::move(out);
+    }
+    if (behind) behind->flush();
+    behind.reset();
+    for (size_t k = 0; k < members.size(); ++k) {
+      const cab::Member& m = r.members()[members[k]];
+      set->setInfo(k, platform::DateTime{m.year, m.month, m.day, m.hour, m.minute, m.second}, m.attributes);
+    }
+    // Every member came out whole: now they replace what is there, at once.
+    set->commit();
+  } catch (const platform::Error& e) {
+    return writeFailed(files, o, e);
   }
-  if (!pending.empty()) pending.back().file->close();
-  // Every member came out whole: now they may replace what is there.
-  for (auto& p : pending) {
-    files.makeFolders(files.dirName(p.path));
-    files.keepShortName(p.file->tempPath(), p.host);
-    p.file->commit();
-    const cab::Member& m = r.members()[p.index];
-    cabfiles::FileInfo info;
-    info.time = platform::DateTime{m.year, m.month, m.day, m.hour, m.minute, m.second};
-    info.attributes = m.attributes;
-    files.apply(p.path, info);
-    std::printf("pux: %s\n", Files::show(p.path).c_str());
-  }
+  for (size_t k = 0; k < members.size(); ++k) std::printf("pux: %s\n", Files::show(set->path(k)).c_str());
   return kept ? 1 : 0;
 }
 

@@ -1,8 +1,13 @@
 #include "tools/rundll32/restart.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/tasks.h"
+#include "platform/lines.h"
 #include "platform/text.h"
 #include "tools/command/dos_paths.h"
 
@@ -24,6 +29,68 @@ void clearAttributes(const platform::Machine& m, const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// What a restart has done of one WinInit.ini, written before and after each
+// step that cannot be told from the files alone, so that the next restart
+// after a kill carries out only what is left. Kept beside WinInit.ini as
+// WinInit.run; its first line names the WinInit.ini text it belongs to.
+class Progress {
+ public:
+  enum class Step { None, Copied, Deleting, Done };
+
+  Progress(const platform::Machine& m, std::string path, const std::string& iniText)
+      : m_(m), path_(std::move(path)), key_("WinInit.ini " + std::to_string(iniText.size()) + " " + hash(iniText)) {
+    if (!platform::fileExists(m_, path_)) return;
+    found_ = true;
+    std::vector<std::string> lines = platform::readLines(m_, path_);
+    if (lines.empty() || lines[0] != key_) return;  // another WinInit.ini's: start afresh
+    for (size_t i = 1; i < lines.size(); ++i) {
+      size_t blank = lines[i].find(' ');
+      if (blank == std::string::npos) continue;
+      std::string what = lines[i].substr(blank + 1);
+      Step step = what == "done" ? Step::Done : what == "copied" ? Step::Copied : what == "deleting" ? Step::Deleting
+                                                                                                      : Step::None;
+      steps_[std::atoi(lines[i].c_str())] = step;
+    }
+  }
+  bool resumed() const { return !steps_.empty(); }
+  bool found() const { return found_; }
+  Step of(int line) const {
+    auto it = steps_.find(line);
+    return it == steps_.end() ? Step::None : it->second;
+  }
+  void set(int line, Step step) {
+    steps_[line] = step;
+    std::string text = key_ + "\r\n";
+    for (auto& [n, st] : steps_)
+      if (st != Step::None)
+        text += std::to_string(n) + " " +
+                (st == Step::Done ? "done" : st == Step::Copied ? "copied" : "deleting") + "\r\n";
+    platform::writeFileAtomic(m_, path_, text, platform::kNormal);
+  }
+  void remove() {
+    if (platform::fileExists(m_, path_)) platform::deleteFile(m_, path_);
+  }
+
+ private:
+  static std::string hash(const std::string& text) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+    char buf[17];
+    std::snprintf(buf, sizeof buf, "%016llx", static_cast<unsigned long long>(h));
+    return buf;
+  }
+
+  const platform::Machine& m_;
+  std::string path_;
+  std::string key_;
+  bool found_ = false;
+  std::map<int, Step> steps_;
+};
+
+}  // namespace
+
 WinInitResult runWinInit(const platform::Machine& m, std::ostream& out) {
   WinInitResult result;
   auto winDir = m.env("WinDir");
@@ -33,11 +100,24 @@ WinInitResult runWinInit(const platform::Machine& m, std::ostream& out) {
     return result;
   }
   const std::string ini = platform::winJoin(*winDir, "WinInit.ini");
+  const std::string run = platform::winJoin(*winDir, "WinInit.run");
   if (!platform::fileExists(m, ini)) {
+    // A restart killed after its last step leaves only its record behind.
+    try {
+      if (platform::fileExists(m, run)) platform::deleteFile(m, run);
+    } catch (const platform::Error&) {
+    }
     out << "WININIT: no WinInit.ini in " << *winDir << ", nothing to do\n";
     return result;
   }
   result.present = true;
+  const std::string text = platform::readFile(m, ini);
+  Progress progress(m, run, text);
+  if (progress.found()) {
+    // What a killed restart was writing in the Windows folder goes first.
+    platform::removeStaleTemporaries(m, *winDir);
+    if (progress.resumed()) out << "WININIT: going on where the last start stopped\n";
+  }
   command::DosPaths dos(m, command::Mode::Dos);
   auto problem = [&](std::string text) {
     out << "WININIT: " << text << "\n";
@@ -45,7 +125,9 @@ WinInitResult runWinInit(const platform::Machine& m, std::ostream& out) {
   };
 
   bool inRename = false;
-  for (const std::string& raw : platform::readLines(m, ini)) {
+  int number = 0;  // of the line in the file
+  for (const std::string& raw : platform::splitLines(text)) {
+    ++number;
     std::string line = trim(raw);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
@@ -64,21 +146,43 @@ WinInitResult runWinInit(const platform::Machine& m, std::ostream& out) {
     }
     std::string target = platform::upperAnsi(trim(line.substr(0, eq)));
     std::string source = platform::upperAnsi(trim(line.substr(eq + 1)));
+    const Progress::Step before = progress.of(number);
     try {
       if (target == "NUL") {
         std::string file = command::DosPaths::absolute(source, *winDir);
+        if (before == Progress::Step::Done || (before == Progress::Step::Deleting && !dos.isFile(file))) {
+          if (before != Progress::Step::Done) progress.set(number, Progress::Step::Done);
+          out << "WININIT: " << source << " deleted\n";
+          ++result.carriedOut;
+          continue;
+        }
         if (!dos.isFile(file)) {
           problem(source + " not found, nothing deleted");
           continue;
         }
+        progress.set(number, Progress::Step::Deleting);
         clearAttributes(m, file);
         platform::deleteFile(m, file);
+        progress.set(number, Progress::Step::Done);
         out << "WININIT: " << source << " deleted\n";
         ++result.carriedOut;
         continue;
       }
       std::string from = command::DosPaths::absolute(source, *winDir);
       std::string to = command::DosPaths::absolute(target, *winDir);
+      if (before == Progress::Step::Done || before == Progress::Step::Copied) {
+        // The copy is in place; only the source may be left to remove.
+        if (before == Progress::Step::Copied) {
+          if (dos.isFile(from)) {
+            clearAttributes(m, from);
+            platform::deleteFile(m, from);
+          }
+          progress.set(number, Progress::Step::Done);
+        }
+        out << "WININIT: " << target << " replaced by " << source << "\n";
+        ++result.carriedOut;
+        continue;
+      }
       if (source.empty() || !dos.isFile(from)) {
         problem(target + " not replaced: " + (source.empty() ? std::string("no source given")
                                                              : source + " not found"));
@@ -98,8 +202,10 @@ WinInitResult runWinInit(const platform::Machine& m, std::ostream& out) {
       // attributes, so this is the move WININIT makes; only then does the
       // source go.
       platform::copyFile(m, from, to);
+      progress.set(number, Progress::Step::Copied);
       clearAttributes(m, from);
       platform::deleteFile(m, from);
+      progress.set(number, Progress::Step::Done);
       out << "WININIT: " << target << " replaced by " << source << "\n";
       ++result.carriedOut;
     } catch (const platform::Error& e) {
@@ -115,6 +221,7 @@ WinInitResult runWinInit(const platform::Machine& m, std::ostream& out) {
     }
     platform::renameFile(m, ini, bak);
     out << "WININIT: WinInit.ini renamed to WinInit.bak\n";
+    progress.remove();
   } catch (const platform::Error& e) {
     problem(std::string("WinInit.ini could not be renamed to WinInit.bak: ") + e.what());
   }

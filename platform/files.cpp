@@ -14,7 +14,9 @@
 #include <cstring>
 
 #include "platform/error.h"
+#include "platform/file_streams.h"
 #include "platform/hostfs.h"
+#include "platform/image_files.h"
 #include "platform/shortname.h"
 #include "platform/temporaries.h"
 #include "platform/text.h"
@@ -85,17 +87,42 @@ HostStat statPath(const Machine& m, std::string_view path) {
 }
 }  // namespace
 
+namespace {
+// What an image drive holds at path; nullopt for a folder drive, and also
+// for no disk or a path that is not there (then `found` is false).
+std::optional<FileEntry> imageEntry(const Machine& m, std::string_view path, bool* image) {
+  *image = false;
+  try {
+    auto p = imagefs::place(m, path);
+    if (!p) return std::nullopt;
+    *image = true;
+    return imagefs::find(*p);
+  } catch (const Error&) {
+    *image = m.driveImage(path.empty() ? 0 : path[0]).has_value();
+    return std::nullopt;
+  }
+}
+}  // namespace
+
 bool fileExists(const Machine& m, std::string_view path) {
+  bool image;
+  if (auto e = imageEntry(m, path, &image); image) return e && !e->isFolder();
   HostStat h = statPath(m, path);
   return h.exists && !h.dir;
 }
 
 bool folderExists(const Machine& m, std::string_view path) {
+  bool image;
+  if (auto e = imageEntry(m, path, &image); image) return e && e->isFolder();
   HostStat h = statPath(m, path);
   return h.exists && h.dir;
 }
 
-bool pathExists(const Machine& m, std::string_view path) { return statPath(m, path).exists; }
+bool pathExists(const Machine& m, std::string_view path) {
+  bool image;
+  if (auto e = imageEntry(m, path, &image); image) return e.has_value();
+  return statPath(m, path).exists;
+}
 
 // --- reading -----------------------------------------------------------------------
 
@@ -117,6 +144,7 @@ int openForReading(const Machine& m, std::string_view path, struct stat& st) {
 
 void readFileInPieces(const Machine& m, std::string_view path, size_t piece,
                       const std::function<void(std::string_view)>& take) {
+  if (auto p = imagefs::place(m, path)) return imagefs::readFileInPieces(*p, piece, take);
   struct stat st;
   int fd = openForReading(m, path, st);
   std::string buf(piece > 0 ? piece : 1, '\0');
@@ -141,6 +169,7 @@ void readFileInPieces(const Machine& m, std::string_view path, size_t piece,
 }
 
 std::string readFile(const Machine& m, std::string_view path) {
+  if (auto p = imagefs::place(m, path)) return imagefs::readFile(*p);
   struct stat st;
   int fd = openForReading(m, path, st);
   // Read straight into a string of the file's size: a hive of megabytes is
@@ -175,6 +204,10 @@ namespace {
 
 // Writes bytes into the file opened with flags: truncated, or appended to.
 void writeInPlace(const Machine& m, std::string_view path, std::string_view bytes, int flags) {
+  if (auto p = imagefs::place(m, path)) {
+    if (p->parts == 0) throw Error(kPathFileAccess, str(path));
+    return p->volume->writeInPlace(p->rel, bytes, (flags & O_APPEND) != 0);
+  }
   winpath::Walk w = inExistingFolder(m, path);
   HostStat h = statOf(w.host);
   if (h.dir) throw Error(kPathFileAccess, str(path));
@@ -238,12 +271,18 @@ void appendFile(const Machine& m, std::string_view path, std::string_view bytes)
 
 void writeFileAtomic(const Machine& m, std::string_view path, std::string_view bytes,
                      uint8_t attributes) {
+  if (auto p = imagefs::place(m, path)) {
+    return imagefs::replace(*p, attributes, false, [&](const PutBytes& put) { put(bytes); });
+  }
   replaceAtomically(m, inExistingFolder(m, path), path, attributes, bytes.size(),
                     [&](const PutBytes& put) { put(bytes); });
 }
 
 void writeFileAtomicStreamed(const Machine& m, std::string_view path, uint8_t attributes,
                              const std::function<void(const PutBytes& put)>& produce, ReadOnlyTarget readOnly) {
+  if (auto p = imagefs::place(m, path)) {
+    return imagefs::replace(*p, attributes, readOnly == ReadOnlyTarget::Replace, produce);
+  }
   winpath::Walk w = inExistingFolder(m, path);
   if (m.isFloppy(w.drive)) {  // the free space is checked against the whole
     std::string all;
@@ -254,7 +293,30 @@ void writeFileAtomicStreamed(const Machine& m, std::string_view path, uint8_t at
   replaceAtomically(m, w, path, attributes, std::nullopt, produce, readOnly);
 }
 
+namespace {
+// A copy that has an image drive at one end or both: read and written in
+// pieces, so a file of any size needs one piece of memory.
+void copyThroughStreams(const Machine& m, std::string_view from, std::string_view to) {
+  auto in = openFile(m, from);
+  NewFile info{getAttributes(m, from), lastModified(m, from)};
+  auto out = createFile(m, to, info);
+  std::string buf(1 << 16, '\0');
+  for (uint64_t at = 0; at < in->size();) {
+    size_t n = in->readAt(at, buf.data(), buf.size());
+    if (n == 0) break;
+    out->write(std::string_view(buf.data(), n));
+    at += n;
+  }
+  out->commit();
+}
+
+bool onImage(const Machine& m, std::string_view path) {
+  return path.size() >= 2 && path[1] == ':' && m.driveImage(path[0]).has_value();
+}
+}  // namespace
+
 void copyFile(const Machine& m, std::string_view from, std::string_view to) {
+  if (onImage(m, from) || onImage(m, to)) return copyThroughStreams(m, from, to);
   winpath::Walk src = existing(m, from);
   HostStat sh = statOf(src.host);
   if (sh.dir) throw Error(kPathFileAccess, str(from));
@@ -284,6 +346,7 @@ void copyFile(const Machine& m, std::string_view from, std::string_view to) {
 }
 
 void deleteFile(const Machine& m, std::string_view path) {
+  if (auto p = imagefs::place(m, path)) return imagefs::deleteFile(*p);
   std::string name = winBaseName(path);
   if (isWildcard(name)) {
     std::string folder = str(path.substr(0, path.size() - name.size()));
@@ -311,6 +374,11 @@ void deleteFile(const Machine& m, std::string_view path) {
 }
 
 void renameFile(const Machine& m, std::string_view from, std::string_view to) {
+  if (onImage(m, from) || onImage(m, to)) {
+    auto a = imagefs::place(m, from), b = imagefs::place(m, to);
+    if (!a || !b) throw Error(kRenameAcrossDrives, str(to));
+    return imagefs::renameFile(*a, *b);
+  }
   winpath::Walk src = existing(m, from);
   if (src.hostNames.empty()) throw Error(kPathFileAccess, str(from));
   winpath::Walk dst = inExistingFolder(m, to);
@@ -329,6 +397,7 @@ void renameFile(const Machine& m, std::string_view from, std::string_view to) {
 }
 
 void makeFolder(const Machine& m, std::string_view path) {
+  if (auto p = imagefs::place(m, path)) return imagefs::makeFolder(*p);
   winpath::Walk w = winpath::walk(m, path);
   fs::path cur = w.driveFolder;
   for (size_t i = 0; i < w.hostNames.size(); ++i) {
@@ -344,6 +413,7 @@ void makeFolder(const Machine& m, std::string_view path) {
 }
 
 void removeTree(const Machine& m, std::string_view path) {
+  if (auto p = imagefs::place(m, path)) return imagefs::removeTree(*p);
   winpath::Walk w = winpath::walk(m, path);
   if (!w.complete() || !statOf(w.host).exists) throw Error(kPathNotFound, str(path));
   checkWritable(m, w.drive, path);
@@ -364,11 +434,18 @@ void removeTree(const Machine& m, std::string_view path) {
 // --- times, sizes, attributes ---------------------------------------------------
 
 DateTime lastModified(const Machine& m, std::string_view path) {
+  if (auto p = imagefs::place(m, path)) return imagefs::existing(*p).modified;
   winpath::Walk w = existing(m, path);
   return DateTime::fromTime(statOf(w.host).st.st_mtim.tv_sec);
 }
 
 void setLastModified(const Machine& m, std::string_view path, const DateTime& t) {
+  if (auto p = imagefs::place(m, path)) {
+    imagefs::existing(*p);
+    FileTimes times;
+    times.modified = t;
+    return p->volume->setTimes(p->rel, times);
+  }
   winpath::Walk w = existing(m, path);
   checkWritable(m, w.drive, path);
   struct timespec times[2];
@@ -380,6 +457,11 @@ void setLastModified(const Machine& m, std::string_view path, const DateTime& t)
 }
 
 uint64_t fileSize(const Machine& m, std::string_view path) {
+  if (auto p = imagefs::place(m, path)) {
+    FileEntry e = imagefs::existing(*p);
+    if (e.isFolder()) throw Error(kFileNotFound, str(path));
+    return e.size;
+  }
   winpath::Walk w = existing(m, path);
   HostStat h = statOf(w.host);
   if (h.dir) throw Error(kFileNotFound, str(path));
@@ -387,11 +469,16 @@ uint64_t fileSize(const Machine& m, std::string_view path) {
 }
 
 uint8_t getAttributes(const Machine& m, std::string_view path) {
+  if (auto p = imagefs::place(m, path)) return imagefs::existing(*p).attributes;
   winpath::Walk w = existing(m, path);
   return attrsOf(w.host, statOf(w.host));
 }
 
 void setAttributes(const Machine& m, std::string_view path, uint8_t attrs) {
+  if (auto p = imagefs::place(m, path)) {
+    imagefs::existing(*p);
+    return p->volume->setAttributes(p->rel, attrs);
+  }
   winpath::Walk w = existing(m, path);
   checkWritable(m, w.drive, path);
   applyAttrs(w.host, statOf(w.host), attrs);
@@ -405,6 +492,14 @@ std::string DirEnum::first(const Machine& m, std::string_view pattern, uint8_t m
   std::string name = winBaseName(pattern);
   std::string folder = str(pattern.substr(0, pattern.size() - name.size()));
   if (folder.empty()) throw Error(kBadFileNameSyntax, str(pattern));
+  if (onImage(m, pattern)) {
+    try {
+      if (auto p = imagefs::place(m, pattern)) names_ = imagefs::dir(*p, mask);
+    } catch (const Error& e) {
+      if (e.number() == kDiskNotReady || e.number() == kDeviceError) throw;
+    }
+    return next();
+  }
   winpath::Walk w = winpath::walk(m, folder);
   if (!w.complete() || !statOf(w.host).dir) return {};
   std::vector<std::string> hosts;
@@ -428,14 +523,25 @@ std::string DirEnum::next() {
 }
 
 void removeStaleTemporaries(const Machine& m, std::string_view folder) {
+  if (onImage(m, folder)) return;  // a FAT volume keeps no temporaries under names
   winpath::Walk w = winpath::walk(m, folder);
   if (w.complete()) temporaries::sweep(w.host);
 }
 
-bool isWriteProtected(const Machine& m, char drive) { return writeProtected(m, drive); }
+bool isWriteProtected(const Machine& m, char drive) {
+  if (m.driveImage(drive)) {
+    try {
+      return m.imageVolume(drive)->writeProtected();
+    } catch (const Error&) {
+      return writeProtected(m, drive);
+    }
+  }
+  return writeProtected(m, drive);
+}
 
 uint64_t freeSpace(const Machine& m, char drive) {
   std::string root = std::string(1, drive) + ":\\";
+  if (m.driveImage(drive)) return m.imageVolume(drive)->space().freeBytes;
   winpath::Walk w = winpath::walk(m, root);
   if (m.isFloppy(w.drive)) {
     uint64_t used = usedBytes(w.driveFolder), cap = capacity(m);

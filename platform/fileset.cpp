@@ -14,7 +14,9 @@
 #include <set>
 
 #include "platform/error.h"
+#include "platform/file_streams.h"
 #include "platform/hostfs.h"
+#include "platform/image_files.h"
 #include "platform/shortname.h"
 #include "platform/temporaries.h"
 #include "platform/text.h"
@@ -90,6 +92,21 @@ size_t countEntries(const fs::path& dir, size_t limit) {
   return n;
 }
 
+std::string readHostFile(const fs::path& p) {
+  std::string out;
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) failErrno(errno, p.string());
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return out;
+}
+
 void removeHostTree(const fs::path& p) {
   makeTreeWritable(p);
   std::error_code ec;
@@ -113,6 +130,7 @@ struct FileSet::Impl {
     uint64_t oldSize = 0;
     bool remove = false;
     fs::path temp;                  // the new bytes, once created
+    int fd = -1;                    // open on temp while write() adds to it
     std::unique_ptr<temporaries::OnSignal> onSignal;
   };
   std::vector<Entry> files;
@@ -207,8 +225,23 @@ struct FileSet::Impl {
     return fd;
   }
 
+  // What write() put into the temporary made durable.
+  void finishWrites(Entry& e) {
+    if (e.fd < 0) return;
+    int fd = e.fd;
+    e.fd = -1;
+    if (::fsync(fd) != 0) {
+      int err = errno;
+      ::close(fd);
+      failErrno(err, e.path);
+    }
+    if (::close(fd) != 0) failErrno(errno, e.path);
+  }
+
   void dropTemps() {
     for (Entry& e : files) {
+      if (e.fd >= 0) ::close(e.fd);
+      e.fd = -1;
       if (!e.temp.empty()) ::unlink(e.temp.c_str());
       e.temp.clear();
       e.onSignal.reset();
@@ -321,6 +354,7 @@ struct FileSet::Impl {
   }
 
   void commit() {
+    for (Entry& e : files) finishWrites(e);
     for (Entry& e : files)
       if (!e.remove && e.temp.empty()) throw Error(kInvalidCall, e.path);
     if (m) {
@@ -341,8 +375,107 @@ struct FileSet::Impl {
   }
 };
 
+
+// A set on an image drive: the volume's writers, committed as one set per
+// folder (the volume puts every directory change of a set in place at once).
+struct FileSet::OnImage {
+  imagefs::Place folder;
+  const Machine* m = nullptr;
+  bool replaceReadOnly = false;
+  struct Entry {
+    std::string path;  // as the caller names it
+    std::string rel;   // below the volume's root
+    std::string parent;
+    uint64_t size = 0;
+    std::optional<FileEntry> old;
+    bool remove = false;
+    std::unique_ptr<FileWriter> writer;
+  };
+  std::vector<Entry> files;
+
+  Entry& at(size_t i) {
+    if (i >= files.size()) throw Error(kInvalidCall, folder.shown);
+    return files[i];
+  }
+
+  OnImage(const Machine& machine, imagefs::Place place, std::vector<File> list, bool ro)
+      : folder(std::move(place)), m(&machine), replaceReadOnly(ro) {
+    auto f = imagefs::find(folder);
+    if (!f || !f->isFolder()) throw Error(kPathNotFound, folder.shown);
+    std::set<std::string> seen;
+    uint64_t adding = 0, freeing = 0;
+    for (File& file : list) {
+      Entry e;
+      e.path = winJoin(folder.shown, file.name);
+      e.size = file.size;
+      std::vector<std::string> parts = nameParts(file.name);
+      std::string key;
+      for (const std::string& part : parts) {
+        if (!fileNameProblem(part).empty()) throw Error(kBadFileNameSyntax, e.path);
+        key += upperAnsi(part) + "\\";
+        if (!e.rel.empty()) e.rel += '\\';
+        e.rel += part;
+      }
+      if (!seen.insert(key).second) throw Error(kFileExists, e.path);
+      e.parent = folder.rel;
+      if (size_t cut = e.rel.rfind('\\'); cut != std::string::npos) {
+        e.parent = folder.rel.empty() ? e.rel.substr(0, cut) : folder.rel + "\\" + e.rel.substr(0, cut);
+      }
+      e.rel = folder.rel.empty() ? e.rel : folder.rel + "\\" + e.rel;
+      auto entries = folder.volume->walk(e.rel);
+      for (size_t i = 0; i + 1 < entries.size(); ++i)
+        if (!entries[i].isFolder()) throw Error(kPathFileAccess, e.path);
+      if (entries.size() == static_cast<size_t>(std::count(e.rel.begin(), e.rel.end(), '\\')) + 1) {
+        e.old = entries.back();
+        if (e.old->isFolder()) throw Error(kPathFileAccess, e.path);
+        if ((e.old->attributes & kReadOnly) && !replaceReadOnly) throw Error(kPathFileAccess, e.path);
+        freeing += e.old->size;
+      }
+      adding += e.size;
+      files.push_back(std::move(e));
+    }
+    if (folder.volume->writeProtected()) throw Error(kPermissionDenied, folder.shown);
+    if (adding > freeing && folder.volume->space().freeBytes < adding - freeing) throw Error(kDiskFull, folder.shown);
+  }
+
+  FileWriter& writer(size_t i) {
+    Entry& e = at(i);
+    if (!e.writer) {
+      e.remove = false;
+      e.writer = folder.volume->create(e.rel, NewFile{});
+    }
+    return *e.writer;
+  }
+
+  void commit() {
+    for (Entry& e : files)
+      if (!e.remove && !e.writer) throw Error(kInvalidCall, e.path);
+    // Folders the set's files go into, made first.
+    for (Entry& e : files) {
+      if (e.remove || e.parent == folder.rel) continue;
+      imagefs::Place p = folder;
+      p.rel = e.parent;
+      imagefs::makeFolder(p);
+    }
+    // The working copies the program replaces whatever their flag says.
+    for (Entry& e : files)
+      if (e.old && (e.old->attributes & kReadOnly))
+        folder.volume->setAttributes(e.rel, e.old->attributes & static_cast<uint8_t>(~kReadOnly));
+    std::map<std::string, std::vector<FileWriter*>> byFolder;
+    for (Entry& e : files)
+      if (!e.remove) byFolder[upperAnsi(e.parent)].push_back(e.writer.get());
+    for (auto& [name, writers] : byFolder) folder.volume->commitSet(writers);
+    for (Entry& e : files)
+      if (e.remove && e.old) folder.volume->remove(e.rel);
+  }
+};
+
 FileSet::FileSet(const Machine& m, std::string_view folder, std::vector<File> files, bool replaceReadOnly)
     : impl_(std::make_unique<Impl>()) {
+  if (auto p = imagefs::place(m, folder)) {
+    image_ = std::make_unique<OnImage>(m, std::move(*p), std::move(files), replaceReadOnly);
+    return;
+  }
   impl_->m = &m;
   impl_->folder = std::string(folder);
   while (impl_->folder.size() > 3 && (impl_->folder.back() == '\\' || impl_->folder.back() == '/'))
@@ -369,19 +502,29 @@ FileSet::~FileSet() {
   if (!impl_->committed) impl_->dropTemps();
 }
 
-size_t FileSet::size() const { return impl_->files.size(); }
+size_t FileSet::size() const { return image_ ? image_->files.size() : impl_->files.size(); }
 
-const std::string& FileSet::path(size_t i) const { return impl_->at(i).path; }
+const std::string& FileSet::path(size_t i) const { return image_ ? image_->at(i).path : impl_->at(i).path; }
 
-bool FileSet::exists(size_t i) const { return impl_->at(i).existed; }
+bool FileSet::exists(size_t i) const { return image_ ? image_->at(i).old.has_value() : impl_->at(i).existed; }
 
 int FileSet::create(size_t i) {
+  if (image_) throw Error(kInvalidCall, image_->at(i).path);
   Impl::Entry& e = impl_->at(i);
   return impl_->openTemp(e, 0666);
 }
 
-void FileSet::setInfo(size_t i, const DateTime& t, uint8_t attributes) {
+void FileSet::write(size_t i, std::string_view bytes) {
+  if (image_) return image_->writer(i).write(bytes);
   Impl::Entry& e = impl_->at(i);
+  if (e.fd < 0) e.fd = impl_->openTemp(e, 0666);
+  writeAll(e.fd, bytes, e.path);
+}
+
+void FileSet::setInfo(size_t i, const DateTime& t, uint8_t attributes) {
+  if (image_) return image_->writer(i).describe(NewFile{attributes, t});
+  Impl::Entry& e = impl_->at(i);
+  impl_->finishWrites(e);
   if (e.temp.empty()) throw Error(kInvalidCall, e.path);
   struct timespec times[2];
   times[0].tv_sec = times[1].tv_sec = t.toTime();
@@ -396,6 +539,26 @@ void FileSet::setInfo(size_t i, const DateTime& t, uint8_t attributes) {
 }
 
 void FileSet::copyFrom(size_t i, std::string_view from) {
+  if (image_ || (impl_->m && from.size() >= 2 && from[1] == ':' && impl_->m->driveImage(from[0]))) {
+    const Machine& m = image_ ? *image_->m : *impl_->m;
+    auto in = openFile(m, from);
+    std::string buf(1 << 16, '\0');
+    for (uint64_t at = 0; at < in->size();) {
+      size_t n = in->readAt(at, buf.data(), buf.size());
+      if (n == 0) break;
+      write(i, std::string_view(buf.data(), n));
+      at += n;
+    }
+    if (!image_) {  // nothing written makes no temporary
+      Impl::Entry& e = impl_->at(i);
+      if (e.fd < 0 && e.temp.empty()) e.fd = impl_->openTemp(e, 0666);
+      e.size = in->size();
+    } else if (in->size() == 0) {
+      image_->writer(i);
+    }
+    setInfo(i, lastModified(m, from), getAttributes(m, from));
+    return;
+  }
   if (!impl_->m) throw Error(kInvalidCall, std::string(from));
   Impl::Entry& e = impl_->at(i);
   winpath::Walk src = existing(*impl_->m, from);
@@ -421,7 +584,15 @@ void FileSet::copyFrom(size_t i, std::string_view from) {
 }
 
 void FileSet::remove(size_t i) {
+  if (image_) {
+    auto& e = image_->at(i);
+    e.writer.reset();
+    e.remove = true;
+    return;
+  }
   Impl::Entry& e = impl_->at(i);
+  if (e.fd >= 0) ::close(e.fd);
+  e.fd = -1;
   if (!e.temp.empty()) ::unlink(e.temp.c_str());
   e.temp.clear();
   e.onSignal.reset();
@@ -429,6 +600,10 @@ void FileSet::remove(size_t i) {
 }
 
 void FileSet::commit() {
+  if (image_) {
+    image_->commit();
+    return;
+  }
   try {
     impl_->commit();
   } catch (...) {
@@ -450,6 +625,38 @@ void copyFilesAsSet(const Machine& m, std::string_view folder,
 
 FolderSnapshot::FolderSnapshot(const Machine& m, std::string_view folder, std::vector<std::string> names)
     : m_(m), folder_(folder), names_(std::move(names)) {
+  if (auto p = imagefs::place(m, folder_)) {
+    // Kept on the host: what the image's files held, byte for byte.
+    auto f = imagefs::find(*p);
+    if (!f || !f->isFolder()) throw Error(kPathNotFound, folder_);
+    onImage_ = true;
+    keep_ = fs::temp_directory_path() / temporaries::newName();
+    if (::mkdir(keep_.c_str(), 0700) != 0) failErrno(errno, folder_);
+    try {
+      for (size_t i = 0; i < names_.size(); ++i) {
+        std::string path = winJoin(folder_, names_[i]);
+        auto e = imagefs::find(*imagefs::place(m, path));
+        bool kept = e && !e->isFolder();
+        if (kept) {
+          int fd = ::open((keep_ / std::to_string(i)).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+          if (fd < 0) failErrno(errno, path);
+          try {
+            readFileInPieces(m, path, 1 << 16, [&](std::string_view s) { writeAll(fd, s, path); });
+          } catch (...) {
+            ::close(fd);
+            throw;
+          }
+          ::close(fd);
+        }
+        kept_.push_back(kept);
+        keptEntries_.push_back(kept ? *e : FileEntry{});
+      }
+    } catch (...) {
+      removeHostTree(keep_);
+      throw;
+    }
+    return;
+  }
   winpath::Walk w = winpath::walk(m, folder_);
   if (!w.complete() || !statOf(w.host).dir) throw Error(kPathNotFound, folder_);
   fs::path parent = w.host.parent_path();
@@ -474,6 +681,23 @@ FolderSnapshot::~FolderSnapshot() { removeHostTree(keep_); }
 bool FolderSnapshot::unchanged(const std::string& name) const {
   for (size_t i = 0; i < names_.size(); ++i) {
     if (!equalsNoCase(names_[i], name)) continue;
+    if (onImage_) {
+      std::string path = winJoin(folder_, name);
+      std::optional<FileEntry> now;
+      try {
+        now = imagefs::find(*imagefs::place(m_, path));
+      } catch (const Error&) {
+        return false;
+      }
+      if (!kept_[i]) return !now;
+      const FileEntry& then = keptEntries_[i];
+      if (!now || now->isFolder() || now->size != then.size || now->attributes != then.attributes) return false;
+      try {
+        return readFile(m_, path) == readHostFile(keep_ / std::to_string(i));
+      } catch (const Error&) {
+        return false;
+      }
+    }
     HostStat now = statOf(winpath::walk(m_, winJoin(folder_, name)).host);
     if (!kept_[i]) return !now.exists;
     HostStat then = statOf(keep_ / std::to_string(i));
@@ -486,6 +710,18 @@ void FolderSnapshot::restore() {
   std::vector<FileSet::File> files;
   for (const std::string& n : names_) files.push_back({n, 0});
   FileSet set(m_, folder_, std::move(files), /*replaceReadOnly=*/true);
+  if (onImage_) {
+    for (size_t i = 0; i < names_.size(); ++i) {
+      if (!kept_[i]) {
+        set.remove(i);
+        continue;
+      }
+      set.write(i, readHostFile(keep_ / std::to_string(i)));
+      set.setInfo(i, keptEntries_[i].modified, keptEntries_[i].attributes);
+    }
+    set.commit();
+    return;
+  }
   for (size_t i = 0; i < names_.size(); ++i) {
     FileSet::Impl::Entry& e = set.impl_->at(i);
     if (!kept_[i]) {

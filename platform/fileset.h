@@ -20,6 +20,7 @@
 
 #include "platform/files.h"
 #include "platform/machine.h"
+#include "platform/volume.h"
 
 namespace platform {
 
@@ -48,8 +49,10 @@ class FileSet {
   // A file of that name is there now, and commit() replaces it.
   bool exists(size_t i) const;
   // The temporary that becomes file i, open for writing: the caller writes
-  // it, makes it durable and closes the descriptor.
+  // it, makes it durable and closes the descriptor. Folder drives only.
   int create(size_t i);
+  // Bytes appended to file i's new contents, on any drive (no create()).
+  void write(size_t i, std::string_view bytes);
   // File i, written through create(): its date, time and DOS attributes.
   void setInfo(size_t i, const DateTime& t, uint8_t attributes);
   // File i becomes a copy of the machine's file from, with its date, time
@@ -63,8 +66,10 @@ class FileSet {
 
  private:
   struct Impl;
+  struct OnImage;
   friend class FolderSnapshot;
   std::unique_ptr<Impl> impl_;
+  std::unique_ptr<OnImage> image_;  // set when the folder is on an image drive
 };
 
 // Copies files of the machine into a folder as one set (the folder holds
@@ -94,6 +99,8 @@ class FolderSnapshot {
   std::vector<std::string> names_;
   std::vector<bool> kept_;
   fs::path keep_;  // host folder holding the kept files
+  bool onImage_ = false;  // kept as copies: an image cannot link
+  std::vector<FileEntry> keptEntries_;
 };
 
 }  // namespace platform

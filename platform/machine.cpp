@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "platform/error.h"
+#include "platform/fat/fat_volume.h"
 #include "platform/shortname.h"
 #include "platform/temporaries.h"
 #include "platform/text.h"
@@ -159,6 +161,7 @@ Machine Machine::open(const fs::path& dir) {
       if (m.drives_.count(letter)) fail(no, std::string("drive ") + letter + ": is mapped twice");
       fs::path folder = fs::path(value).is_absolute() ? fs::path(value) : m.root_ / value;
       m.drives_[letter] = folder.lexically_normal();
+      m.images_[letter] = fs::is_regular_file(folder, ec) || equalsNoCase(folder.extension().string(), ".img");
       driveLine[letter] = no;
     } else if (section == "machine" && lowerAscii(key) == "version") {
       if (value != "98" && !equalsNoCase(value, "ME")) {
@@ -191,6 +194,13 @@ Machine Machine::open(const fs::path& dir) {
   }
   for (auto& [letter, folder] : m.drives_) {
     if (m.isFloppy(letter)) continue;
+    if (m.images_[letter]) {
+      if (!fs::is_regular_file(folder, ec)) {
+        fail(driveLine[letter], std::string("the disk image of drive ") + letter + ": (" + folder.string() +
+                                    ") does not exist");
+      }
+      continue;
+    }
     if (!fs::is_directory(folder, ec)) {
       fail(driveLine[letter], std::string("the folder of drive ") + letter + ": (" +
                                   folder.string() + ") does not exist");
@@ -210,6 +220,7 @@ Machine Machine::open(const fs::path& dir) {
                            ":, which [Drives] does not map");
     }
   }
+  m.volumes_ = std::make_shared<Volumes>();
   return m;
 }
 
@@ -312,8 +323,38 @@ void Machine::setIni(std::string_view section, std::string_view key, std::string
 
 std::optional<fs::path> Machine::driveFolder(char letter) const {
   auto it = drives_.find(upperAnsi(letter));
-  if (it == drives_.end()) return std::nullopt;
+  if (it == drives_.end() || images_.at(it->first)) return std::nullopt;
   return it->second;
+}
+
+bool Machine::hasDrive(char letter) const { return drives_.count(upperAnsi(letter)) != 0; }
+
+std::optional<fs::path> Machine::driveImage(char letter) const {
+  auto it = drives_.find(upperAnsi(letter));
+  if (it == drives_.end() || !images_.at(it->first)) return std::nullopt;
+  return it->second;
+}
+
+// One FatVolume per image drive, kept for the machine's life: it follows the
+// image file itself (a disk taken out or replaced is noticed on next use).
+struct Machine::Volumes {
+  std::mutex mutex;
+  std::map<char, std::unique_ptr<Volume>> open;
+};
+
+Volume* Machine::imageVolume(char letter) const {
+  auto image = driveImage(letter);
+  if (!image || !volumes_) return nullptr;
+  char u = upperAnsi(letter);
+  std::lock_guard<std::mutex> lock(volumes_->mutex);
+  auto& slot = volumes_->open[u];
+  if (!slot) {
+    fat::FatVolumeOptions options;
+    options.root = std::string(1, u) + ":";
+    options.writeProtected = isFloppy(u) && ini("Floppy", "WriteProtected").value_or("0") == "1";
+    slot = fat::FatVolume::openImage(*image, options);
+  }
+  return slot.get();
 }
 
 bool Machine::isFloppy(char letter) const {
@@ -418,6 +459,10 @@ std::optional<std::string> findEntry(const fs::path& dir, const std::string& ans
 Walk walk(const Machine& m, std::string_view winPath) {
   Walk w;
   auto parts = split(winPath, &w.drive, &w.trailingSeparator);
+  if (auto image = m.driveImage(w.drive)) {
+    throw Error(kPathFileAccess, std::string(winPath) + " (drive " + w.drive + ": is the disk image " +
+                                     image->string() + ")");
+  }
   auto folder = m.driveFolder(w.drive);
   if (!folder) throw Error(kPathNotFound, std::string(winPath));
   w.driveFolder = *folder;
@@ -450,6 +495,7 @@ std::optional<std::string> Machine::toWindows(const fs::path& host) const {
   std::error_code ec;
   fs::path p = fs::absolute(host, ec).lexically_normal();
   for (auto& [letter, folder] : drives_) {
+    if (images_.at(letter)) continue;
     for (int pass = 0; pass < 2; ++pass) {
       fs::path base = folder;
       fs::path target = p;
@@ -473,7 +519,52 @@ std::optional<std::string> Machine::toWindows(const fs::path& host) const {
   return std::nullopt;
 }
 
+namespace {
+
+// The path's entries on an image drive, or nullopt when the drive is no
+// image; empty when the path does not exist (or cannot be read).
+std::optional<std::vector<FileEntry>> imageWalk(const Machine& m, std::string_view winPath, char* drive,
+                                                bool* trailing) {
+  std::vector<std::string> parts;
+  try {
+    parts = winpath::split(winPath, drive, trailing);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+  if (!m.driveImage(*drive)) return std::nullopt;
+  std::string rel;
+  for (auto& p : parts) {
+    if (!rel.empty()) rel += '\\';
+    rel += p;
+  }
+  try {
+    auto entries = m.imageVolume(*drive)->walk(rel);
+    if (entries.size() != parts.size()) return std::vector<FileEntry>{};
+    if (parts.empty()) entries.push_back(folderEntry());  // the root marks "found"
+    return entries;
+  } catch (const Error&) {
+    return std::vector<FileEntry>{};
+  }
+}
+
+std::string joinImagePath(char drive, const std::vector<FileEntry>& entries, bool trailing, bool shortNames) {
+  std::string out = std::string(1, drive) + ":";
+  bool root = entries.size() == 1 && entries[0].name.empty();
+  if (!root) {
+    for (auto& e : entries) out += "\\" + (shortNames ? e.shortName : e.name);
+  }
+  if (root || trailing) out += "\\";
+  return out;
+}
+
+}  // namespace
+
 std::string Machine::shortPath(std::string_view winPath) const {
+  char drive = 0;
+  bool trailing = false;
+  if (auto entries = imageWalk(*this, winPath, &drive, &trailing)) {
+    return entries->empty() ? std::string() : joinImagePath(drive, *entries, trailing, true);
+  }
   winpath::Walk w;
   try {
     w = winpath::walk(*this, winPath);
@@ -494,6 +585,11 @@ std::string Machine::shortPath(std::string_view winPath) const {
 }
 
 std::string Machine::longPath(std::string_view winPath) const {
+  char drive = 0;
+  bool trailing = false;
+  if (auto entries = imageWalk(*this, winPath, &drive, &trailing)) {
+    return entries->empty() ? std::string() : joinImagePath(drive, *entries, trailing, false);
+  }
   winpath::Walk w;
   try {
     w = winpath::walk(*this, winPath);

@@ -8,6 +8,9 @@
 //   [Drives]       C=drive_c            (relative to the machine folder)
 //                  A=drive_a            (A: and B: are floppy drives: a missing
 //                                        folder means "no disk")
+//                  C=disk.img           a FAT disk image: a value naming a
+//                  A=floppy.img         regular file or ending in ".img"; a
+//                                       missing floppy image is "no disk"
 //   [Floppy]       WriteProtected=0|1   Capacity=1457664 (bytes)
 //   [Environment]  WinDir=C:\WINDOWS    PATH=C:\WINDOWS;C:\WINDOWS\COMMAND ...
 //   [Internet]     Connection=host|lan|modem|proxy|offline|none
@@ -15,6 +18,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +27,8 @@
 namespace platform {
 
 namespace fs = std::filesystem;
+
+class Volume;
 
 class Machine {
  public:
@@ -43,8 +49,18 @@ class Machine {
   void setIni(std::string_view section, std::string_view key, std::string_view value);
 
   // --- drives --------------------------------------------------------------
-  // Host folder of a drive letter (any case), nullopt when not mapped.
+  // Host folder of a drive letter (any case), nullopt when not mapped or
+  // when the drive is a disk image.
   std::optional<fs::path> driveFolder(char letter) const;
+  // The drive is mapped, as a folder or as an image.
+  bool hasDrive(char letter) const;
+  // The image file of a drive that is a disk image, nullopt otherwise.
+  std::optional<fs::path> driveImage(char letter) const;
+  // The file system of an image drive, opened on first use and shared by
+  // the copies of this Machine; nullptr for a folder drive. Throws
+  // Error(kDiskNotReady) when the image is gone and Error(57) naming the
+  // image when it holds no usable FAT file system.
+  Volume* imageVolume(char letter) const;
   bool isFloppy(char letter) const;  // A: and B:
   std::vector<char> drives() const;
 
@@ -64,7 +80,9 @@ class Machine {
   // file can be created under its long name). "." and ".." are resolved
   // lexically and never leave the drive. Throws Error(kPathNotFound) for an
   // unmapped drive, Error(kDiskNotReady) for a floppy drive without disk,
-  // Error(kBadFileNameSyntax) for a path that is not a drive path.
+  // Error(kBadFileNameSyntax) for a path that is not a drive path,
+  // Error(kPathFileAccess) for a drive that is a disk image, which has no
+  // host path.
   fs::path toHost(std::string_view winPath) const;
   // Host path inside a drive folder -> Windows path with long names, e.g.
   // "C:\Program Files\Brakvel 9x". nullopt when outside every drive.
@@ -81,7 +99,10 @@ class Machine {
  private:
   Machine() = default;
   fs::path root_;
-  std::map<char, fs::path> drives_;
+  std::map<char, fs::path> drives_;  // folder or image file
+  std::map<char, bool> images_;
+  struct Volumes;
+  std::shared_ptr<Volumes> volumes_;
   // section -> key -> value, keys lower-cased for lookup
   std::map<std::string, std::map<std::string, std::string>> ini_;
   std::vector<std::pair<std::string, std::string>> iniEnv_;

@@ -52,6 +52,7 @@ class MemoryVolume::Writer : public FileWriter {
   }
   uint64_t written() const override { return bytes_.size(); }
   void commit() override { v_.commitSet({this}); }
+  void describe(const NewFile& file) override { file_ = file; }
   void abort() override {
     done_ = true;
     bytes_.clear();

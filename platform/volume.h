@@ -64,6 +64,13 @@ struct FileEntry {
   bool isFolder() const { return (attributes & kDirectory) != 0; }
 };
 
+// The entry of a volume's root: no names, a folder.
+inline FileEntry folderEntry() {
+  FileEntry e;
+  e.attributes = kDirectory;
+  return e;
+}
+
 // Times to set; absent ones stay as they are.
 struct FileTimes {
   std::optional<DateTime> modified, created, accessed;
@@ -99,6 +106,8 @@ class FileWriter {
   virtual uint64_t written() const = 0;
   virtual void commit() = 0;
   virtual void abort() = 0;
+  // What the file gets at commit, when it is known only after its bytes.
+  virtual void describe(const NewFile& file) = 0;
 };
 
 class Volume {

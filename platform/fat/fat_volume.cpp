@@ -443,6 +443,7 @@ class FatWriterImpl : public FileWriter {
   uint64_t written() const override { return written_; }
   void commit() override { commitTogether({this}); }
 
+  void describe(const NewFile& file) override { file_ = file; }
   void abort() override {
     std::lock_guard lock(image_->mutex);
     if (done_) return;

@@ -389,9 +389,11 @@ struct FileSet::OnImage {
     uint64_t size = 0;
     std::optional<FileEntry> old;
     bool remove = false;
+    bool unlocked = false;  // its read-only flag taken off for the writer
     std::unique_ptr<FileWriter> writer;
   };
   std::vector<Entry> files;
+  bool committed = false;
 
   Entry& at(size_t i) {
     if (i >= files.size()) throw Error(kInvalidCall, folder.shown);
@@ -438,10 +440,27 @@ struct FileSet::OnImage {
     if (adding > freeing && folder.volume->space().freeBytes < adding - freeing) throw Error(kDiskFull, folder.shown);
   }
 
+  ~OnImage() {
+    if (committed) return;
+    for (Entry& e : files) {
+      if (!e.unlocked) continue;
+      try {
+        folder.volume->setAttributes(e.rel, e.old->attributes);
+      } catch (const Error&) {
+      }
+    }
+  }
+
   FileWriter& writer(size_t i) {
     Entry& e = at(i);
     if (!e.writer) {
       e.remove = false;
+      if (e.old && (e.old->attributes & kReadOnly) && !e.unlocked) {
+        // The working copies the program replaces whatever their flag says;
+        // the flag comes back if the set is dropped.
+        folder.volume->setAttributes(e.rel, e.old->attributes & static_cast<uint8_t>(~kReadOnly));
+        e.unlocked = true;
+      }
       e.writer = folder.volume->create(e.rel, NewFile{});
     }
     return *e.writer;
@@ -457,16 +476,16 @@ struct FileSet::OnImage {
       p.rel = e.parent;
       imagefs::makeFolder(p);
     }
-    // The working copies the program replaces whatever their flag says.
-    for (Entry& e : files)
-      if (e.old && (e.old->attributes & kReadOnly))
-        folder.volume->setAttributes(e.rel, e.old->attributes & static_cast<uint8_t>(~kReadOnly));
     std::map<std::string, std::vector<FileWriter*>> byFolder;
     for (Entry& e : files)
       if (!e.remove) byFolder[upperAnsi(e.parent)].push_back(e.writer.get());
     for (auto& [name, writers] : byFolder) folder.volume->commitSet(writers);
+    committed = true;
     for (Entry& e : files)
-      if (e.remove && e.old) folder.volume->remove(e.rel);
+      if (e.remove && e.old) {
+        if (e.old->attributes & kReadOnly) folder.volume->setAttributes(e.rel, e.old->attributes & ~kReadOnly);
+        folder.volume->remove(e.rel);
+      }
   }
 };
 

@@ -90,7 +90,7 @@ std::string kindName(Kind k) {
   return "?";
 }
 
-std::string Image::spec() const {
+std::string Image::mtoolsTarget() const {
   return offset ? path.string() + "@@" + std::to_string(offset) : path.string();
 }
 
@@ -161,7 +161,7 @@ std::unique_ptr<platform::fat::FatVolume> mount(const Image& img, const std::str
 }
 
 Result mtools(const std::string& tool, const Image& img, const std::vector<std::string>& args) {
-  std::vector<std::string> argv{tool, "-i", img.spec()};
+  std::vector<std::string> argv{tool, "-i", img.mtoolsTarget()};
   argv.insert(argv.end(), args.begin(), args.end());
   return run(argv);
 }

@@ -50,7 +50,7 @@ struct Image {
   uint64_t offset = 0;  // of the partition
   uint64_t length = 0;  // of the partition
   // "::" with the image given to mtools as -i SPEC.
-  std::string spec() const;
+  std::string mtoolsTarget() const;
 };
 
 // A fresh image: the floppy as the library formats it, the others made by

@@ -1,6 +1,7 @@
 #include "platform/file_streams.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -100,6 +101,55 @@ std::unique_ptr<FileReader> openFile(const Machine& m, std::string_view path) {
     throw Error(kPathFileAccess, str(path));
   }
   return std::make_unique<HostReader>(fd, static_cast<uint64_t>(st.st_size), str(path));
+}
+
+FileBytes::FileBytes(FileBytes&& o) noexcept : map_(o.map_), size_(o.size_), copy_(std::move(o.copy_)) {
+  o.map_ = nullptr;
+  o.size_ = 0;
+}
+
+FileBytes& FileBytes::operator=(FileBytes&& o) noexcept {
+  if (this != &o) {
+    if (map_) ::munmap(map_, size_);
+    map_ = o.map_;
+    size_ = o.size_;
+    copy_ = std::move(o.copy_);
+    o.map_ = nullptr;
+    o.size_ = 0;
+  }
+  return *this;
+}
+
+FileBytes::~FileBytes() {
+  if (map_) ::munmap(map_, size_);
+}
+
+FileBytes mapFile(const Machine& m, std::string_view path) {
+  FileBytes b;
+  if (m.driveImage(path.size() >= 2 && path[1] == ':' ? path[0] : 0)) {
+    b.copy_ = readFile(m, path);
+    return b;
+  }
+  winpath::Walk w = existing(m, path);
+  int fd = ::open(w.host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) failErrno(errno, path);
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw Error(kPathFileAccess, str(path));
+  }
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    // Files are replaced by rename, never rewritten in place, so the
+    // mapped bytes stay those of the file that was opened.
+    void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (p != MAP_FAILED) {
+      b.map_ = p;
+      b.size_ = static_cast<size_t>(st.st_size);
+    }
+  }
+  ::close(fd);
+  if (!b.map_ && st.st_size > 0) b.copy_ = readFile(m, path);
+  return b;
 }
 
 std::unique_ptr<FileWriter> createFile(const Machine& m, std::string_view path, const NewFile& file) {

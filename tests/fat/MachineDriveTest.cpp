@@ -221,6 +221,16 @@ TEST(MachineDrive, StreamsReadAtAnyOffsetAndWriteWhole) {
   }  // dropped without commit
   EXPECT_EQ(readFile(m, "C:\\WINDOWS\\BIG.BIN"), bytes);
   EXPECT_EQ(errorOf([&] { openFile(m, "C:\\WINDOWS"); }), kPathFileAccess);
+  // Whole files as one view, mapped on a folder drive, read on an image.
+  copyFile(m, "C:\\WINDOWS\\BIG.BIN", "D:\\BIG.BIN");
+  writeFile(m, "D:\\EMPTY", "");
+  EXPECT_EQ(mapFile(m, "C:\\WINDOWS\\BIG.BIN").view(), bytes);
+  FileBytes mapped = mapFile(m, "D:\\BIG.BIN");
+  deleteFile(m, "D:\\BIG.BIN");  // the view keeps the file it was made of
+  EXPECT_EQ(mapped.view(), bytes);
+  EXPECT_EQ(mapFile(m, "D:\\EMPTY").view(), "");
+  EXPECT_EQ(errorOf([&] { mapFile(m, "D:\\none"); }), kFileNotFound);
+  EXPECT_EQ(errorOf([&] { mapFile(m, "C:\\none"); }), kFileNotFound);
   im.expectClean();
 }
 

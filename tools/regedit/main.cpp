@@ -4,11 +4,15 @@
 //   regedit /e FILE [KEY]  export the whole registry or one key
 // FILE is a Windows path of the machine (BRAKVEL9X_MACHINE), long or short.
 // Exit status 0 only when the import or export happened.
+#include <signal.h>
+#include <unistd.h>
+
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/file_streams.h"
 #include "platform/files.h"
 #include "platform/registry/hive_store.h"
 #include "platform/machine.h"
@@ -33,9 +37,9 @@ std::string windowsPath(const Machine& m, const std::string& arg) {
 }
 
 int importFile(const Machine& m, const std::string& file, bool silent) {
-  std::string script;
+  platform::FileBytes script;
   try {
-    script = platform::readFile(m, windowsPath(m, file));
+    script = platform::mapFile(m, windowsPath(m, file));
   } catch (const platform::Error& e) {
     std::cerr << "regedit: cannot import " << file << ": " << e.what() << "\n";
     return 1;
@@ -50,7 +54,7 @@ int importFile(const Machine& m, const std::string& file, bool silent) {
       return 1;
     }
   }
-  platform::hive::ImportResult r = platform::hive::importScript(m, script, file);
+  platform::hive::ImportResult r = platform::hive::importScript(m, script.view(), file);
   if (!r.ok) {
     std::cerr << r.error << "\n";
     return 1;
@@ -78,9 +82,20 @@ int exportFile(const Machine& m, const std::string& file, const std::string& key
   return 0;
 }
 
+// The script is mapped, not copied: another program cutting it short
+// meanwhile takes the pages away. The hives are replaced only after the
+// whole script was read, so nothing has been imported then.
+void onScriptCut(int) {
+  static const char kMessage[] = "regedit: the file was cut short while it was read; nothing was imported\n";
+  ssize_t ignored = ::write(2, kMessage, sizeof kMessage - 1);
+  (void)ignored;
+  ::_exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  ::signal(SIGBUS, onScriptCut);
   bool silent = false, exporting = false;
   std::vector<std::string> rest;
   for (int i = 1; i < argc; ++i) {

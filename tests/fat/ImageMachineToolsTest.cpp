@@ -8,7 +8,9 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <vector>
 
+#include "platform/error.h"
 #include "platform/files.h"
 #include "platform/launcher.h"
 #include "platform/machine.h"
@@ -51,6 +53,8 @@ class ImageMachine : public ::testing::Test {
         {"makecab", kUtil + "\\Makecab.exe"},
         {"regedit", "C:\\WINDOWS\\REGEDIT.EXE"},
         {"rundll32", "C:\\WINDOWS\\RUNDLL32.EXE"},
+        {"winhelp", "C:\\WINDOWS\\WINHLP32.EXE"},
+        {"msinfo32", "C:\\Program Files\\Common Files\\Microsoft Shared\\MSINFO\\MSINFO32.EXE"},
     };
     for (const auto& [tool, path] : tools) {
       makeFolder(*m, winDirName(path));
@@ -137,6 +141,24 @@ TEST_F(ImageMachine, MakecabAndPuxWorkOnTheImages) {
   expectClean(disk);
 }
 
+TEST_F(ImageMachine, AProgramOnTheImageThatStandsInForNoBuiltOneIsNotRun) {
+  makeFolder(*m, "C:\\UTIL");
+  writeFile(*m, "C:\\UTIL\\ODD.EXE", "MZ" + noise(500, 3));
+  writeFile(*m, "C:\\UTIL\\GONE.EXE", standInBytes("no-such-tool"));
+  WindowTable windows;
+  Launcher l(*m, windows);
+  for (const char* line : {"C:\\UTIL\\ODD.EXE /x", "C:\\UTIL\\GONE"}) {
+    SCOPED_TRACE(line);
+    try {
+      l.start(line, WindowStyle::Hide);
+      ADD_FAILURE() << "started";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.number(), kPathFileAccess);
+    }
+  }
+  EXPECT_TRUE(windows.all().empty());
+}
+
 TEST_F(ImageMachine, MakecabKeepsOffTheDirectiveInAnyNameForm) {
   const std::string directive =
       ".Set DiskDirectoryTemplate=c:\\data\r\n.Set CabinetNameTemplate=MAKE.DDF\r\n\"C:\\DATA\\One.txt\"\r\n";
@@ -204,6 +226,32 @@ TEST_F(ImageMachine, TheRestartCarriesOutWinInitOnTheImage) {
   EXPECT_EQ(left.find("WININIT.INI"), std::string::npos) << left;
   EXPECT_NE(left.find("WININIT.BAK"), std::string::npos) << left;
   expectClean(disk);
+}
+
+TEST_F(ImageMachine, TheHelpViewerAndTheSystemReportReadTheImage) {
+  writeFile(*m, "C:\\Program Files\\Brakvel 9x\\BRAKVEL 9X.hlp",
+            "#HELP Brakvel 9x Help\r\n#CONTENTS\r\nKeeps Windows recoverable.\r\n"
+            "#TOPIC 7 Rescue disks\r\nA rescue disk starts the machine.\r\n");
+  writeFile(*m, "C:\\DATA\\in.reg", script("Brakvel"));
+  ASSERT_EQ(launch("regedit /s C:\\DATA\\in.reg").exitStatus, 0);
+  const std::string msinfo = "\"C:\\Program Files\\Common Files\\Microsoft Shared\\MSINFO\\MSINFO32.EXE\" --print";
+  struct {
+    std::string line;
+    int status;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {"WINHLP32.EXE --print -n 7 \"C:\\PROGRA~1\\BRAKVE~1\\BRAKVEL 9X.hlp\"", 0,
+       {"A rescue disk starts the machine."}},
+      {"WINHLP32.EXE --print C:\\PROGRA~1\\BRAKVE~1\\NONE.HLP", 1,
+       {"winhelp: cannot open the help file C:\\PROGRA~1\\BRAKVE~1\\NONE.HLP"}},
+      {msinfo, 0, {"Microsoft Windows 98", "C:  fixed disk, ", "A:  3 1/2 inch floppy, ", "System.dat"}},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    FinishedWindow w = launch(c.line);
+    EXPECT_EQ(w.exitStatus, c.status) << w.output;
+    for (const std::string& s : c.shown) EXPECT_NE(w.output.find(s), std::string::npos) << s << "\n" << w.output;
+  }
 }
 
 TEST_F(ImageMachine, PuxOntoAFloppyThatCannotTakeItWritesNothing) {

@@ -18,7 +18,9 @@
 #include <thread>
 
 #include "platform/error.h"
+#include "platform/file_streams.h"
 #include "platform/files.h"
+#include "platform/stand_in.h"
 #include "platform/text.h"
 
 extern char** environ;
@@ -159,6 +161,32 @@ bool isHostExecutable(const fs::path& p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(p.c_str(), X_OK) == 0;
 }
 
+// The built programs lie together, so a stand-in's program is found beside
+// the one running now.
+fs::path builtProgram(const std::string& tool) {
+  std::error_code ec;
+  fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path(tool) : self.parent_path() / tool;
+}
+
+// The tool a machine's file stands in for: a stand-in is a few bytes, so
+// only its start is read.
+std::optional<std::string> standInOf(const Machine& m, const std::string& winPath) {
+  try {
+    auto in = openFile(m, winPath);
+    std::string head(static_cast<size_t>(std::min<uint64_t>(in->size(), 64)), '\0');
+    if (in->size() > head.size()) return std::nullopt;
+    head.resize(in->readAt(0, head.data(), head.size()));
+    return standInTool(head);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+bool onImage(const Machine& m, const std::string& winPath) {
+  return winPath.size() >= 2 && winPath[1] == ':' && m.driveImage(winPath[0]).has_value();
+}
+
 }  // namespace
 
 struct Launcher::Impl {
@@ -296,6 +324,22 @@ struct Launcher::Impl {
     return {};
   }
 
+  // The host program that runs a file of the machine: a stand-in's built
+  // program, or on a folder drive the file itself (a link to a built program
+  // or any host executable); empty when there is none (an image's file that
+  // stands in for nothing).
+  fs::path programFile(const std::string& winPath) const {
+    if (onImage(machine, winPath)) {
+      auto tool = standInOf(machine, winPath);
+      return tool ? builtProgram(*tool) : fs::path();
+    }
+    fs::path host = machine.toHost(winPath);
+    if (!isHostExecutable(host)) {
+      if (auto tool = standInOf(machine, winPath)) return builtProgram(*tool);
+    }
+    return host;
+  }
+
   // The program as a person reads it in the command line, for messages.
   static std::string writtenProgram(const std::vector<std::string>& words) {
     std::string acc;
@@ -349,7 +393,7 @@ Launcher::Resolved Launcher::resolve(std::string_view commandLine) const {
     if (found.empty()) throw Error(kFileNotFound, Impl::writtenProgram(words));
   }
   r.winPath = found;
-  r.host = impl_->machine.toHost(found);
+  r.host = impl_->programFile(found);
   r.baseName = stripExtension(winBaseName(program));
   r.args = splitCommandLine(r.argTail);
   r.batch = equalsNoCase(stripExtension(winBaseName(found)) + ".bat", winBaseName(found));
@@ -367,8 +411,8 @@ JobId Launcher::start(std::string_view commandLine, WindowStyle style) {
   if (r.batch) {
     std::string comspec = m.env("COMSPEC").value_or(winJoin(m.env("WinDir").value_or("C:\\WINDOWS"), "COMMAND.COM"));
     if (!fileExists(m, comspec)) throw Error(kFileNotFound, comspec);
-    exe = m.toHost(comspec);
     programWin = m.longPath(comspec);
+    exe = impl_->programFile(programWin);
     args = {"/C", r.winPath};
     // Quoted when it holds a blank: unquoted, a C:\Program.exe would run.
     cmdline = "/C " + (r.winPath.find(' ') == std::string::npos ? r.winPath : "\"" + r.winPath + "\"");
@@ -377,7 +421,7 @@ JobId Launcher::start(std::string_view commandLine, WindowStyle style) {
       cmdline += " " + r.argTail;
     }
   }
-  if (!isHostExecutable(exe)) throw Error(kPathFileAccess, programWin);
+  if (exe.empty() || !isHostExecutable(exe)) throw Error(kPathFileAccess, programWin);
 
   std::vector<std::string> argvStore{exe.string()};
   for (auto& a : args) argvStore.push_back(ansiToUtf8(a));
@@ -387,7 +431,7 @@ JobId Launcher::start(std::string_view commandLine, WindowStyle style) {
 
   // The host environment, with the machine's own variables on top.
   const std::string overrides[] = {"BRAKVEL9X_MACHINE=", "BRAKVEL9X_CMDLINE=", "BRAKVEL9X_WINDOW=",
-                                   "BRAKVEL9X_PROGRAM="};
+                                   "BRAKVEL9X_PROGRAM=", "BRAKVEL9X_CURRENT_FOLDER="};
   std::vector<std::string> envStore;
   for (char** e = environ; e && *e; ++e) {
     std::string_view kv(*e);
@@ -399,6 +443,15 @@ JobId Launcher::start(std::string_view commandLine, WindowStyle style) {
   envStore.push_back("BRAKVEL9X_CMDLINE=" + ansiToUtf8(cmdline));
   envStore.push_back(std::string("BRAKVEL9X_WINDOW=") + windowStyleName(style));
   envStore.push_back("BRAKVEL9X_PROGRAM=" + ansiToUtf8(programWin));
+  // Programs start in the Windows folder, as the classic Shell leaves them:
+  // the host folder is that folder where it has one (a folder drive), and
+  // the Windows path goes along for the drives that have none (images).
+  std::string cwd = m.root().string();
+  if (auto winDir = m.env("WinDir"); winDir && folderExists(m, *winDir)) {
+    std::string here = m.longPath(*winDir);
+    envStore.push_back("BRAKVEL9X_CURRENT_FOLDER=" + ansiToUtf8(here));
+    if (!onImage(m, here)) cwd = m.toHost(here).string();
+  }
   std::vector<char*> envp;
   for (auto& e : envStore) envp.push_back(e.data());
   envp.push_back(nullptr);
@@ -410,9 +463,6 @@ JobId Launcher::start(std::string_view commandLine, WindowStyle style) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out, 1);
   posix_spawn_file_actions_adddup2(&actions, out, 2);
-  // Programs start in the Windows folder, as the classic Shell leaves them.
-  std::string cwd = m.root().string();
-  if (auto winDir = m.env("WinDir"); winDir && folderExists(m, *winDir)) cwd = m.toHost(*winDir).string();
   posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
   posix_spawnattr_t attr;
   posix_spawnattr_init(&attr);

@@ -73,7 +73,12 @@ class Launcher {
   Launcher& operator=(const Launcher&) = delete;
 
   struct Resolved {
-    fs::path host;                  // the file found
+    // The host program that runs the file found: the file itself on a
+    // folder drive (our tools are links to the built programs there); for a
+    // stand-in (the tools on an image drive) the built program it names,
+    // from the folder the running program lives in; empty for an image's
+    // file that stands in for nothing.
+    fs::path host;
     std::string winPath;            // its Windows path
     std::string baseName;           // program name as written, no extension ("kvt", "pux")
     std::string argTail;            // the command line after the program, as given
@@ -88,9 +93,12 @@ class Launcher {
   Resolved resolve(std::string_view commandLine) const;
 
   // Starts without waiting. A host executable (our tools are installed into
-  // the machine as links to them) runs as a child process with the split
-  // arguments, BRAKVEL9X_MACHINE set, BRAKVEL9X_CMDLINE holding argTail and
-  // BRAKVEL9X_WINDOW the style name; a .bat runs through the machine's
+  // the machine as links to them, or as stand-ins on an image drive) runs as
+  // a child process with the split arguments, BRAKVEL9X_MACHINE set,
+  // BRAKVEL9X_CMDLINE holding argTail, BRAKVEL9X_WINDOW the style name and
+  // BRAKVEL9X_CURRENT_FOLDER the Windows folder it starts in (the Windows
+  // folder; its host folder is the working directory when it has one, the
+  // machine folder otherwise); a .bat runs through the machine's
   // COMMAND.COM. When it ends, a window "Finished - " + baseName is added to
   // the window table with the job and exit status. Throws Error with number
   // and description when the program cannot be found or started.

@@ -110,9 +110,45 @@ HiveStore::~HiveStore() {
 
 std::string HiveStore::winPath(HiveId id) const { return winJoin(winDir_, kHiveFileName[id]); }
 
+namespace {
+
+uint64_t fnv(std::string_view bytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+}  // namespace
+
+HiveStore::Stamp HiveStore::imageStampOf(HiveId id, const fs::path& image) {
+  Slot& s = slots_[id];
+  Stamp st;
+  struct stat sb;
+  if (stat(image.c_str(), &sb) != 0 || !S_ISREG(sb.st_mode)) return st;  // no disk: no hive
+  st.dev = sb.st_dev;
+  st.ino = sb.st_ino;
+  st.size = static_cast<uint64_t>(sb.st_size);
+  st.mtimeNs = static_cast<int64_t>(sb.st_mtim.tv_sec) * 1000000000 + sb.st_mtim.tv_nsec;
+  st.ctimeNs = static_cast<int64_t>(sb.st_ctim.tv_sec) * 1000000000 + sb.st_ctim.tv_nsec;
+  auto sameImage = [&](const Stamp& o) {
+    return o.dev == st.dev && o.ino == st.ino && o.size == st.size && o.mtimeNs == st.mtimeNs &&
+           o.ctimeNs == st.ctimeNs;
+  };
+  // The image untouched since the last look: so is the hive.
+  if (s.looked && sameImage(*s.looked)) return *s.looked;
+  try {
+    st.exists = fileExists(m_, winPath(id));
+  } catch (const Error&) {
+    st.exists = false;
+  }
+  s.looked = st;
+  return st;
+}
+
 HiveStore::Stamp HiveStore::stampOf(HiveId id) {
   Slot& s = slots_[id];
   Stamp st;
+  if (auto image = m_.driveImage(winDir_.empty() ? 'C' : winDir_[0])) return imageStampOf(id, *image);
   struct stat sb;
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (s.host.empty() || attempt == 1) {
@@ -173,10 +209,12 @@ Hive parseHiveFile(std::string bytes, HiveId id, const std::string& label) {
 
 void HiveStore::load(HiveId id, const Stamp& st) {
   Slot& s = slots_[id];
+  if (!s.valid) s.bytesHash.reset();  // a hive dropped as changed is not what its file holds
   s.valid = false;
-  s.hive.reset();
-  s.text = false;
   if (!st.exists) {
+    s.hive.reset();
+    s.text = false;
+    s.bytesHash.reset();
     s.hive.emplace(kHiveTop[id]);
     s.stamp = st;
     s.valid = true;
@@ -187,11 +225,23 @@ void HiveStore::load(HiveId id, const Stamp& st) {
     bytes = readFile(m_, winPath(id));
   } catch (const Error& e) {
     if (e.number() == kFileNotFound) {  // removed between the look and the read
+      s.looked.reset();
       load(id, stampOf(id));
       return;
     }
     throw HiveError(winPath(id) + ": cannot read: " + e.what());
   }
+  if (s.looked) {
+    // On an image another file of the drive may be all that changed.
+    uint64_t h = fnv(bytes);
+    if (s.hive && s.bytesHash == h) {
+      s.stamp = st;
+      s.valid = true;
+      return;
+    }
+    s.bytesHash = h;
+  }
+  s.hive.reset();
   s.text = !isCreg(bytes) && looksLikeScript(bytes);
   s.hive.emplace(parseHiveFile(std::move(bytes), id, winPath(id)));
   // What was read may be newer than st, never older: a change after the
@@ -239,6 +289,7 @@ Hive& HiveStore::Writer::edit(HiveId id) {
   Stamp st = s_.stampOf(id);
   if (!slot.valid || !(slot.stamp == st)) s_.load(id, st);
   changed_[id] = true;
+  slot.bytesHash.reset();  // changed here: no longer what the file holds
   return *slot.hive;
 }
 

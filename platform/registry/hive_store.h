@@ -106,8 +106,15 @@ class HiveStore {
     bool text = false;  // read from a text hive
     std::string host;  // host path, resolved once it exists
     int lockFd = -1;
+    // A hive on a drive that is a disk image: the stamp is the image
+    // file's, which any write to the drive changes, and whether the hive
+    // exists (last looked at for `looked`). The bytes' hash tells a hive
+    // rewritten from one that only shares its drive with a changed file.
+    std::optional<Stamp> looked;
+    std::optional<uint64_t> bytesHash;  // of the file the cached hive was parsed from
   };
   Stamp stampOf(HiveId id);
+  Stamp imageStampOf(HiveId id, const fs::path& image);
   void load(HiveId id, const Stamp& st);
   void lock(HiveId id, int op);
   void unlock(HiveId id);

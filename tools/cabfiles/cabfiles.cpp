@@ -7,8 +7,11 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/shortname.h"
+#include "cab/error.h"
+#include "platform/error.h"
+#include "platform/file_streams.h"
 #include "platform/text.h"
+#include "tools/cabfiles/streams.h"
 
 namespace cabfiles {
 
@@ -25,10 +28,7 @@ std::string Files::argument(const char* arg) const {
 
 std::string Files::show(const std::string& text) { return platform::ansiToUtf8(text); }
 
-fs::path Files::toHost(const std::string& path) const {
-  if (machine_) return machine_->toHost(path);
-  return fs::path(platform::ansiToUtf8(path));
-}
+fs::path Files::hostPath(const std::string& path) const { return fs::path(platform::ansiToUtf8(path)); }
 
 std::string Files::join(const std::string& folder, const std::string& name) const {
   if (machine_) return platform::winJoin(folder, name);
@@ -57,13 +57,13 @@ bool Files::isAbsolute(const std::string& path) const {
 bool Files::isFolder(const std::string& path) const {
   if (machine_) return platform::folderExists(*machine_, path);
   std::error_code ec;
-  return fs::is_directory(toHost(path), ec);
+  return fs::is_directory(hostPath(path), ec);
 }
 
 bool Files::isFile(const std::string& path) const {
   if (machine_) return platform::fileExists(*machine_, path);
   std::error_code ec;
-  return fs::is_regular_file(toHost(path), ec);
+  return fs::is_regular_file(hostPath(path), ec);
 }
 
 FileInfo Files::info(const std::string& path) const {
@@ -75,7 +75,7 @@ FileInfo Files::info(const std::string& path) const {
     return i;
   }
   struct stat st {};
-  if (::stat(toHost(path).c_str(), &st) == 0) {
+  if (::stat(hostPath(path).c_str(), &st) == 0) {
     i.time = platform::DateTime::fromTime(st.st_mtime);
     i.attributes = platform::kArchive;
     if (!(st.st_mode & S_IWUSR)) i.attributes |= platform::kReadOnly;
@@ -89,7 +89,7 @@ void Files::apply(const std::string& path, const FileInfo& info) const {
     platform::setAttributes(*machine_, path, info.attributes);
     return;
   }
-  fs::path host = toHost(path);
+  fs::path host = hostPath(path);
   struct timespec times[2];
   times[0].tv_sec = times[1].tv_sec = info.time.toTime();
   times[0].tv_nsec = times[1].tv_nsec = 0;
@@ -105,17 +105,35 @@ void Files::makeFolders(const std::string& path) const {
     platform::makeFolder(*machine_, path);
     return;
   }
-  fs::create_directories(toHost(path));
+  fs::create_directories(hostPath(path));
 }
 
-void Files::keepShortName(const fs::path& temp, const fs::path& target) const {
-  if (!machine_) return;
+bool Files::sameFile(const std::string& a, const std::string& b) const {
+  if (machine_) {
+    // Every form of a name comes out as the one long form the file has.
+    return isFile(a) && isFile(b) && platform::equalsNoCase(machine_->longPath(a), machine_->longPath(b));
+  }
   std::error_code ec;
-  if (!fs::exists(target, ec)) return;
-  std::string name = target.filename().string();
-  std::string s = platform::shortname::of(target.parent_path(), name);
-  if (!s.empty() && !platform::isValid83(platform::utf8ToAnsi(name)))
-    platform::shortname::store(temp, s, name);
+  return fs::equivalent(hostPath(a), hostPath(b), ec);
+}
+
+std::unique_ptr<cab::InStream> Files::open(const std::string& path) const {
+  if (!machine_) return std::make_unique<cab::FileInStream>(hostPath(path), path);
+  try {
+    return std::make_unique<ReaderInStream>(platform::openFile(*machine_, path), path);
+  } catch (const platform::Error& e) {
+    throw cab::CabError("cannot open " + path + ": " + e.what());
+  }
+}
+
+std::unique_ptr<platform::FileSet> Files::newFiles(const std::string& folder,
+                                                   std::vector<platform::FileSet::File> files) const {
+  if (machine_) return std::make_unique<platform::FileSet>(*machine_, folder, std::move(files));
+  return std::make_unique<platform::FileSet>(hostPath(folder), std::move(files));
+}
+
+bool Files::onImage(const std::string& path) const {
+  return machine_ && path.size() >= 2 && path[1] == ':' && machine_->driveImage(path[0]).has_value();
 }
 
 }  // namespace cabfiles

@@ -1,13 +1,19 @@
 #pragma once
 // Paths and file details for the cabinet tools: Windows paths of the
 // emulated machine when BRAKVEL9X_MACHINE is set, host paths otherwise.
-// Paths are program text (ANSI) on both sides.
+// Paths are program text (ANSI) on both sides. On a machine every file is
+// reached through the platform's file functions, so the tools work on
+// drives that are disk images as on folder drives.
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "cab/stream.h"
 #include "platform/files.h"
+#include "platform/fileset.h"
 #include "platform/machine.h"
 
 namespace cabfiles {
@@ -32,7 +38,6 @@ class Files {
   // Program text for the console (UTF-8).
   static std::string show(const std::string& text);
 
-  fs::path toHost(const std::string& path) const;
   std::string join(const std::string& folder, const std::string& name) const;
   std::string dirName(const std::string& path) const;
   std::string baseName(const std::string& path) const;
@@ -44,11 +49,21 @@ class Files {
   // Gives an existing file the date, time and attributes.
   void apply(const std::string& path, const FileInfo& info) const;
   void makeFolders(const std::string& path) const;
-  // Before a finished temporary replaces the host file target: on a machine
-  // the new file keeps the short name of the one it replaces.
-  void keepShortName(const fs::path& temp, const fs::path& target) const;
+  // Both name one existing file (the same file under another name form, on
+  // a machine: long or short, any letter case).
+  bool sameFile(const std::string& a, const std::string& b) const;
+
+  // The file open for reading; throws CabError naming it.
+  std::unique_ptr<cab::InStream> open(const std::string& path) const;
+  // New files of a folder, put in place as one set.
+  std::unique_ptr<platform::FileSet> newFiles(const std::string& folder,
+                                              std::vector<platform::FileSet::File> files) const;
+  // The path lies on a drive that is a disk image: a file set there is
+  // written through FileSet::write, never through a descriptor.
+  bool onImage(const std::string& path) const;
 
  private:
+  fs::path hostPath(const std::string& path) const;  // without a machine only
   std::optional<platform::Machine> machine_;
 };
 

@@ -149,8 +149,11 @@ int cmdRun(const Args& a) {
     r = launcher.resolve(line);
   }
   if (r.batch || ::access(r.host.c_str(), X_OK) != 0) throw platform::Error(platform::kPathFileAccess, r.winPath);
+  // In the Windows folder, as the launcher starts programs.
   if (auto winDir = m.env("WinDir"); winDir && platform::folderExists(m, *winDir)) {
-    fs::current_path(m.toHost(*winDir));
+    std::string here = m.longPath(*winDir);
+    ::setenv("BRAKVEL9X_CURRENT_FOLDER", out(here).c_str(), 1);
+    if (m.driveFolder(here[0])) fs::current_path(m.toHost(here));
   }
   ::setenv("BRAKVEL9X_MACHINE", m.root().c_str(), 1);
   ::setenv("BRAKVEL9X_CMDLINE", out(r.argTail).c_str(), 1);

@@ -13,6 +13,7 @@
 #include "platform/error.h"
 #include "platform/fileset.h"
 #include "tools/cabfiles/cabfiles.h"
+#include "tools/cabfiles/streams.h"
 #include "tools/makecab/directive.h"
 
 namespace {
@@ -37,9 +38,9 @@ int makeCabinet(const Files& files, const std::string& directivePath) {
   if (!files.isFile(directivePath)) return fail(directivePath + ": the directive file does not exist");
   std::string text;
   {
-    cab::FileInStream in(files.toHost(directivePath), directivePath);
-    text.resize(in.size());
-    if (in.read(text.data(), text.size()) != text.size()) return fail(directivePath + ": cannot be read");
+    std::unique_ptr<cab::InStream> in = files.open(directivePath);
+    text.resize(in->size());
+    if (in->read(text.data(), text.size()) != text.size()) return fail(directivePath + ": cannot be read");
   }
   makecab::Directive d = makecab::parseDirective(text, directivePath);
 
@@ -59,7 +60,7 @@ int makeCabinet(const Files& files, const std::string& directivePath) {
     cab::Source s;
     try {
       if (!files.isFile(path)) return fail(where + "cannot read " + path + ": the file does not exist");
-      s.data = std::make_unique<cab::FileInStream>(files.toHost(path), path);
+      s.data = files.open(path);
       cabfiles::FileInfo info = files.info(path);
       s.year = info.time.year;
       s.month = info.time.month;
@@ -78,13 +79,11 @@ int makeCabinet(const Files& files, const std::string& directivePath) {
 
   // The cabinet never takes the place of the directive, of a source of this
   // run or of a read-only file.
-  std::filesystem::path host = files.toHost(target);
-  std::error_code same;
   std::string where = lineRef(directivePath, d.cabinetNameLine);
-  if (std::filesystem::equivalent(host, files.toHost(directivePath), same))
+  if (files.sameFile(target, directivePath))
     return fail(where + "the cabinet " + target + " would replace the directive itself; nothing written");
   for (const cab::Source& src : sources)
-    if (std::filesystem::equivalent(host, files.toHost(src.label), same))
+    if (files.sameFile(target, src.label))
       return fail(where + "the cabinet " + target + " would replace " + src.label +
                   ", a source of this cabinet; nothing written");
 
@@ -98,10 +97,14 @@ int makeCabinet(const Files& files, const std::string& directivePath) {
   cab::WriteResult r;
   try {
     std::vector<platform::FileSet::File> one = {{d.cabinetName, 0}};
-    std::unique_ptr<platform::FileSet> set =
-        files.onMachine() ? std::make_unique<platform::FileSet>(*files.machine(), folder, std::move(one))
-                          : std::make_unique<platform::FileSet>(files.toHost(folder), std::move(one));
-    {
+    std::unique_ptr<platform::FileSet> set = files.newFiles(folder, std::move(one));
+    if (files.onImage(folder)) {
+      // Made whole on the host first: the headers are patched last, and an
+      // image's file is written front to back.
+      cabfiles::SpoolOutStream spool(target);
+      r = cab::write(sources, spool, o);
+      spool.copyTo([&](std::string_view piece) { set->write(0, piece); });
+    } else {
       cab::FileOutStream out(set->create(0), target);
       r = cab::write(sources, out, o);
       out.flush();

@@ -23,6 +23,7 @@
 #include "platform/fileset.h"
 #include "platform/text.h"
 #include "tools/cabfiles/cabfiles.h"
+#include "tools/cabfiles/streams.h"
 
 namespace {
 
@@ -151,7 +152,17 @@ int writeFailed(const Files& files, const Options& o, const platform::Error& e) 
 }
 
 int extract(const Files& files, cab::Reader& r, const Options& o) {
-  if (!files.isFolder(o.folder)) return fail("the folder " + o.folder + " does not exist");
+  if (!files.isFolder(o.folder)) {
+    // A floppy drive without its disk has no folders: said as that.
+    if (files.onMachine() && o.folder.size() >= 2 && o.folder[1] == ':' && files.machine()->isFloppy(o.folder[0])) {
+      try {
+        platform::freeSpace(*files.machine(), o.folder[0]);
+      } catch (const platform::Error& e) {
+        if (e.number() == platform::kDiskNotReady) return writeFailed(files, o, e);
+      }
+    }
+    return fail("the folder " + o.folder + " does not exist");
+  }
 
   std::vector<size_t> wanted;
   if (o.all) {
@@ -194,24 +205,37 @@ int extract(const Files& files, cab::Reader& r, const Options& o) {
 
   std::unique_ptr<platform::FileSet> set;
   try {
-    set = files.onMachine() ? std::make_unique<platform::FileSet>(*files.machine(), o.folder, std::move(planned))
-                            : std::make_unique<platform::FileSet>(files.toHost(o.folder), std::move(planned));
+    set = files.newFiles(o.folder, std::move(planned));
   } catch (const platform::Error& e) {
     return writeFailed(files, o, e);
   }
   try {
-    // Each member is written out and synced while the next one is
-    // decompressed; at most two files are open at once.
-    std::unique_ptr<cab::FileOutStream> behind;
-    for (size_t k = 0; k < members.size(); ++k) {
-      auto out = std::make_unique<cab::FileOutStream>(set->create(k), set->path(k));
-      r.extract(members[k], *out);
-      out->startFlush();
+    if (files.onImage(o.folder)) {
+      // The image's writers take the bytes as they come.
+      for (size_t k = 0; k < members.size(); ++k) {
+        cabfiles::SetOutStream out(*set, k);
+        try {
+          r.extract(members[k], out);
+          out.flush();
+        } catch (const cab::CabError&) {
+          if (out.failure()) throw *out.failure();  // disk full or write-protected, by its number
+          throw;
+        }
+      }
+    } else {
+      // Each member is written out and synced while the next one is
+      // decompressed; at most two files are open at once.
+      std::unique_ptr<cab::FileOutStream> behind;
+      for (size_t k = 0; k < members.size(); ++k) {
+        auto out = std::make_unique<cab::FileOutStream>(set->create(k), set->path(k));
+        r.extract(members[k], *out);
+        out->startFlush();
+        if (behind) behind->flush();
+        behind = std::move(out);
+      }
       if (behind) behind->flush();
-      behind = std::move(out);
+      behind.reset();
     }
-    if (behind) behind->flush();
-    behind.reset();
     for (size_t k = 0; k < members.size(); ++k) {
       const cab::Member& m = r.members()[members[k]];
       set->setInfo(k, platform::DateTime{m.year, m.month, m.day, m.hour, m.minute, m.second}, m.attributes);
@@ -262,7 +286,7 @@ int main(int argc, char** argv) {
       o.folder = ".";
     }
     if (!files.isFile(o.cabinet)) return fail(o.cabinet + ": the cabinet does not exist");
-    cab::Reader r(std::make_unique<cab::FileInStream>(files.toHost(o.cabinet), o.cabinet), o.cabinet);
+    cab::Reader r(files.open(o.cabinet), o.cabinet);
     return o.list ? list(r) : extract(files, r, o);
   } catch (const std::exception& e) {
     return fail(e.what());

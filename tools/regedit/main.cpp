@@ -7,7 +7,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "platform/registry/hive_store.h"
 #include "platform/machine.h"
 #include "platform/registry/import_export.h"
+#include "platform/text.h"
 
 namespace {
 
@@ -28,10 +31,16 @@ int usage() {
   return 2;
 }
 
-// A drive path as given; a bare name is taken in the current folder.
+// A drive path as given; a bare name is taken in the current folder: the
+// one the launcher names (a drive that is an image has no host folder to
+// be in), else the host folder we are in.
 std::string windowsPath(const Machine& m, const std::string& arg) {
   if (arg.size() >= 2 && arg[1] == ':') return arg;
-  auto here = m.toWindows(platform::fs::current_path());
+  std::optional<std::string> here;
+  if (const char* named = std::getenv("BRAKVEL9X_CURRENT_FOLDER"); named && *named)
+    here = platform::utf8ToAnsi(named);
+  else
+    here = m.toWindows(platform::fs::current_path());
   if (!here) throw platform::Error(platform::kPathNotFound, arg);
   return platform::winJoin(*here, arg);
 }

@@ -2,7 +2,8 @@
 // program (xdg-open), the way the Windows start command hands it to the
 // default browser. Returns without waiting for the browser.
 //   start ADDRESS
-// A Windows path of the machine (C:\...) is opened as its host file.
+// A Windows path of the machine (C:\...) is opened as its host file; a file
+// of a drive that is a disk image has none, so a copy of it is opened.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,10 +15,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "platform/error.h"
+#include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/text.h"
 
@@ -40,6 +43,22 @@ std::string findOnPath(const std::string& name) {
     start = end + 1;
   }
   return {};
+}
+
+// A host copy of an image drive's file, under its own name so that the
+// opener picks the program by its extension. It stays: the opener outlives us.
+std::string hostCopy(const platform::Machine& m, const std::string& winPath) {
+  std::string bytes = platform::readFile(m, winPath);
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/brakvel9x-start-XXXXXX";
+  if (::mkdtemp(dir.data()) == nullptr) throw std::runtime_error(dir + ": " + std::strerror(errno));
+  std::string path = dir + "/" + platform::ansiToUtf8(platform::winBaseName(m.longPath(winPath)));
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) throw std::runtime_error(path + ": " + std::strerror(errno));
+  bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) throw std::runtime_error(path + ": cannot be written");
+  return path;
 }
 
 bool isWindowsPath(const std::string& s) {
@@ -72,7 +91,10 @@ int main(int argc, char** argv) {
   if (isWindowsPath(target)) {
     try {
       const auto machine = platform::Machine::open(platform::Machine::defaultDir());
-      opened = machine.toHost(target).string();
+      if (machine.driveImage(target[0]) && platform::fileExists(machine, target))
+        opened = hostCopy(machine, target);
+      else
+        opened = machine.toHost(target).string();
     } catch (const std::exception& e) {
       std::fprintf(stderr, "start: cannot open %s: %s\n", opened.c_str(), e.what());
       return 1;

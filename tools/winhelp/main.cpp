@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <optional>
 #include <string>
 
 #include "HelpFile.h"
@@ -26,13 +26,6 @@ int usage() {
                "       winhelp --check FILE\n"
                "       winhelp --compile SOURCE DEST\n");
   return 2;
-}
-
-bool readAll(const std::string& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  out->assign(std::istreambuf_iterator<char>(in), {});
-  return true;
 }
 
 }  // namespace
@@ -65,18 +58,19 @@ int main(int argc, char** argv) {
   }
   if (files.size() != (compile ? 2u : 1u)) return usage();
 
-  std::string hostPath, shownName;
+  std::string shownName;
+  std::optional<std::string> read;
   try {
-    hostPath = winhelp::locateHelpFile(files[0], &shownName);
+    read = winhelp::readHelpFile(files[0], &shownName);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "winhelp: %s\n", e.what());
     return 1;
   }
-  std::string text;
-  if (!readAll(hostPath, &text)) {
+  if (!read) {
     std::fprintf(stderr, "winhelp: cannot open the help file %s\n", shownName.c_str());
     return 1;
   }
+  const std::string& text = *read;
   winhelp::HelpFile help;
   try {
     help = winhelp::parseHelp(text, shownName);

@@ -150,6 +150,26 @@ int writeFailed(const Files& files, const Options& o, const platform::Error& e) 
   return fail(std::string(e.what()) + "; nothing extracted");
 }
 
+// A member written through the set's writer: the way onto a disk image,
+// whose files have no host descriptor.
+class SetOutStream : public cab::OutStream {
+ public:
+  SetOutStream(platform::FileSet& set, size_t i) : set_(set), i_(i) {}
+  void write(const void* buf, size_t n) override {
+    set_.write(i_, std::string_view(static_cast<const char*>(buf), n));
+    written_ += n;
+  }
+  void patch(uint64_t, const void*, size_t) override {
+    throw cab::CabError(set_.path(i_) + ": an extracted file is written only once");
+  }
+  uint64_t written() const override { return written_; }
+
+ private:
+  platform::FileSet& set_;
+  size_t i_;
+  uint64_t written_ = 0;
+};
+
 int extract(const Files& files, cab::Reader& r, const Options& o) {
   if (!files.isFolder(o.folder)) return fail("the folder " + o.folder + " does not exist");
 
@@ -203,7 +223,13 @@ int extract(const Files& files, cab::Reader& r, const Options& o) {
     // Each member is written out and synced while the next one is
     // decompressed; at most two files are open at once.
     std::unique_ptr<cab::FileOutStream> behind;
-    for (size_t k = 0; k < members.size(); ++k) {
+    const bool onImage = files.onMachine() && o.folder.size() >= 2 && o.folder[1] == ':' &&
+                         files.machine()->driveImage(o.folder[0]);
+    for (size_t k = 0; onImage && k < members.size(); ++k) {
+      SetOutStream out(*set, k);
+      r.extract(members[k], out);
+    }
+    for (size_t k = 0; !onImage && k < members.size(); ++k) {
       auto out = std::make_unique<cab::FileOutStream>(set->create(k), set->path(k));
       r.extract(members[k], *out);
       out->startFlush();

@@ -129,17 +129,26 @@ TEST(Floppies, AFloppyThatCannotBeWrittenIsReportedAndNothingIsExtracted) {
   struct {
     const char* name;
     std::string floppyIni;
+    bool floppyFolder;
     bool removeDisk;
+    bool fillDisk;
   } cases[] = {
-      {"no disk", "", true},
-      {"write-protected", "WriteProtected=1\r\n", false},
-      {"full", "Capacity=512\r\n", false},
+      {"no disk image", "", false, true, false},
+      {"no disk folder", "", true, true, false},
+      {"write-protected image", "WriteProtected=1\r\n", false, false, false},
+      {"write-protected folder", "WriteProtected=1\r\n", true, false, false},
+      {"full image", "", false, false, true},
+      {"full folder", "Capacity=512\r\n", true, false, false},
   };
   for (auto& c : cases) {
     for (bool rescue : {true, false}) {
       SCOPED_TRACE(std::string(c.name) + (rescue ? " rescue" : " reinstall"));
-      station::Station s(false, c.floppyIni);
-      if (c.removeDisk) std::filesystem::remove_all(s.dir / "drive_a");
+      station::Station s(false, c.floppyIni, c.floppyFolder);
+      if (c.fillDisk) s.write("A:\\FULL.BIN", std::string(platform::freeSpace(*s.machine, 'A'), 'x'));
+      if (c.removeDisk) {
+        std::filesystem::remove_all(s.dir / "drive_a");
+        std::filesystem::remove(s.dir / "floppy.img");
+      }
       s.ensureDiskArchive(rescue ? "ad.kvt" : "ard.kvt");
       s.take("");
       if (rescue)

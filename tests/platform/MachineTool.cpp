@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "MachineToolSupport.h"
 #include "TempMachine.h"
 #include "platform/files.h"
 #include "platform/machine.h"
@@ -12,48 +13,7 @@
 
 using namespace platform;
 
-namespace {
-
-struct Result {
-  int status = -1;
-  std::string output;  // stdout and stderr
-};
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-Result run(const std::string& args, const std::string& env = {}, const std::string& tool = BRAKVEL9X_MACHINE_TOOL) {
-  std::string cmd = env + " " + quote(tool) + " " + args + " 2>&1";
-  Result r;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-class MachineTool : public ::testing::Test {
- protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "brakvel-tool-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(tmpl.data()));
-    base = tmpl;
-    dir = base / "machine one";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(base, ec);
-  }
-  std::string env() const { return "BRAKVEL9X_MACHINE=" + quote(dir.string()); }
-  fs::path base, dir;
-};
-
-}  // namespace
+using namespace machine_tool_test;
 
 TEST_F(MachineTool, InitMakesAWindows98Machine) {
   Result r = run("init " + quote(dir.string()));
@@ -61,8 +21,12 @@ TEST_F(MachineTool, InitMakesAWindows98Machine) {
   Machine m = Machine::open(dir);
   EXPECT_EQ(m.ini("Machine", "Version"), "98");
   EXPECT_EQ(m.drives(), (std::vector<char>{'A', 'C'}));
-  EXPECT_TRUE(fs::is_directory(dir / "drive_a"));
-  EXPECT_TRUE(fs::is_empty(dir / "drive_a"));
+  // The floppy is a formatted 1.44 MB image holding nothing.
+  EXPECT_EQ(m.driveImage('A'), dir / "floppy.img");
+  EXPECT_EQ(fs::file_size(dir / "floppy.img"), 1474560u);
+  EXPECT_EQ(DirEnum().first(m, "A:\\", kDirectory | kHidden | kSystem), "");
+  EXPECT_EQ(freeSpace(m, 'A'), 1457664u);
+  EXPECT_FALSE(m.ini("Floppy", "Capacity"));
   {
     testing_machine::ScopedEnv os("OS", nullptr);
     EXPECT_FALSE(m.env("OS"));

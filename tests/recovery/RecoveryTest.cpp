@@ -78,10 +78,12 @@ std::string hostBytes(const fs::path& p) {
 // switched off.
 class Box {
  public:
-  explicit Box(bool me) {
+  // floppyFolder: A: is the folder drive_a (with a Capacity), not floppy.img.
+  explicit Box(bool me, bool floppyFolder = false) {
     std::random_device rd;
     dir = fs::temp_directory_path() / ("brakvel-recovery-" + std::to_string(rd()) + std::to_string(rd()));
-    Ran r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : ""));
+    Ran r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : "") +
+                (floppyFolder ? " --floppy-folder" : ""));
     if (r.status != 0) throw std::runtime_error("brakvel9x-machine init failed: " + r.output);
     machine.emplace(platform::Machine::open(dir));
     platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Intro", "0");
@@ -455,7 +457,7 @@ TEST(HostileNames, AreRefusedWholeBeforeAnythingIsWritten) {
 // --- 7: a floppy that cannot hold the files ----------------------------------------
 
 TEST(Floppy, ADiskTooSmallIsSaidToBeFullAndKeepsWhatItHeld) {
-  Box b(false);
+  Box b(false, true);
   ASSERT_THAT(b.script(backUp("one", "first")).messages(), testing::ElementsAre(kCreated));
   b.write("A:\\AUTOEXEC.BAT", "@ECHO OFF\r\nECHO an older disk\r\n");
   // Room for the batch file, not for the disk's other files.

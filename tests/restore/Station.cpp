@@ -14,10 +14,11 @@
 
 namespace station {
 
-Station::Station(bool me, const std::string& floppyIni) {
+Station::Station(bool me, const std::string& floppyIni, bool floppyFolder) {
   std::random_device rd;
   dir = fs::temp_directory_path() / ("brakvel-restore-" + std::to_string(rd()) + std::to_string(rd()));
-  Ran r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : ""));
+  Ran r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : "") +
+              (floppyFolder ? " --floppy-folder" : ""));
   if (r.status != 0) throw std::runtime_error("brakvel9x-machine init failed: " + r.output);
   ::setenv("BRAKVEL9X_MACHINE", dir.c_str(), 1);
   machine.emplace(platform::Machine::open(dir));

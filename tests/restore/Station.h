@@ -35,7 +35,9 @@ class Station {
  public:
   // A Windows 98 machine, or ME (Classes.dat, C:\_restore) with me set.
   // floppyIni: "Key=Value" lines (CR LF) for machine.ini's [Floppy] section.
-  explicit Station(bool me = false, const std::string& floppyIni = {});
+  // floppyFolder: A: is the folder drive_a (which has a Capacity), not the
+  // floppy image.
+  explicit Station(bool me = false, const std::string& floppyIni = {}, bool floppyFolder = false);
   ~Station();
 
   fs::path dir;

@@ -2,21 +2,32 @@
 
 #include "platform/error.h"
 #include "platform/files.h"
+#include "platform/volume.h"
 
 namespace command {
 
 BootResult bootFloppy(const platform::Machine& m, std::ostream& out, std::ostream& err,
                       bool terminal, std::istream* in) {
   BootResult result;
-  auto folder = m.driveFolder('A');
-  if (!folder) {
+  if (!m.hasDrive('A')) {
     err << "The machine has no drive A: (see [Drives] in machine.ini)\n";
     return result;
   }
+  // The disk is the folder or the image file that machine.ini names.
+  const bool image = m.driveImage('A').has_value();
+  std::filesystem::path disk = image ? *m.driveImage('A') : *m.driveFolder('A');
   std::error_code ec;
-  if (!std::filesystem::is_directory(*folder, ec)) {
-    err << "No disk in drive A: (" << folder->string() << " does not exist)\n";
+  if (image ? !std::filesystem::is_regular_file(disk, ec) : !std::filesystem::is_directory(disk, ec)) {
+    err << "No disk in drive A: (" << disk.string() << " does not exist)\n";
     return result;
+  }
+  if (image) {
+    try {
+      m.imageVolume('A')->space();
+    } catch (const platform::Error& e) {
+      err << "The disk in drive A: cannot be read: " << e.what() << "\n";
+      return result;
+    }
   }
   Options options;
   options.mode = Mode::Dos;

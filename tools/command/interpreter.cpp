@@ -313,7 +313,7 @@ void Interpreter::dispatch(std::string_view line, Batch* batch) {
     }
     if (hasDrive(name) && name.size() == 2) {  // "A:" changes the current drive
       char d = name[0];
-      if (!m_.driveFolder(d)) {
+      if (!m_.hasDrive(d)) {
         out_ << "Invalid drive specification\n";
         return;
       }
@@ -538,6 +538,11 @@ void Interpreter::copy(std::string_view rest) {
     return toFolder ? platform::winJoin(dst, platform::winBaseName(paths_.shown(s.path))) : dst;
   };
   auto sameFile = [&](const std::string& a, const std::string& b) {
+    // An image drive has no host paths: the same file has the same long path.
+    if (m_.driveImage(a[0]) || m_.driveImage(b[0])) {
+      std::string la = m_.longPath(a);
+      return !la.empty() && platform::equalsNoCase(la, m_.longPath(b));
+    }
     std::error_code ec;
     return std::filesystem::equivalent(m_.toHost(a), m_.toHost(b), ec);
   };
@@ -720,7 +725,7 @@ void Interpreter::mscdex(std::string_view rest) {
     auto drives = m_.drives();
     letter = drives.empty() ? 'D' : static_cast<char>(*std::max_element(drives.begin(), drives.end()) + 1);
   }
-  if (m_.driveFolder(letter)) {
+  if (m_.hasDrive(letter)) {
     out_ << "Drive " << letter << ": is already in use\n";
     return;
   }
@@ -784,7 +789,7 @@ void Interpreter::program(std::string_view line, const std::string& token, std::
     }
     return;
   }
-  if (hasDrive(token) && !m_.driveFolder(token[0])) {
+  if (hasDrive(token) && !m_.hasDrive(token[0])) {
     out_ << "Invalid drive specification\n";
     return;
   }

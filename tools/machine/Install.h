@@ -1,5 +1,6 @@
 #pragma once
-// Puts the built tools into a machine as links, and the program's data
+// Puts the built tools into a machine as links (on a disk image, which
+// holds no links, as stand-in files naming them), and the program's data
 // files as copies, so that a rebuild is picked up by "install" again;
 // brings hives still in REGEDIT4 text into the registry file form.
 #include <filesystem>

@@ -4,10 +4,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/fat/fat_volume.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/text.h"
 #include "tools/machine/MachineRegistry.h"
+#include "tools/machine/WindowsOnDisk.h"
 #include "tools/sysbckup/sysbckup.h"
 
 namespace machine_tool {
@@ -17,29 +19,41 @@ using platform::Machine;
 
 namespace {
 
-std::string machineIni(bool me) {
+constexpr const char* kProgramFolder = "C:\\Program Files\\Brakvel 9x";
+
+// The [Drives] and [Floppy] lines and the environment for the machine the
+// options describe: C: a folder or the disk image in place, A: an image or a
+// folder.
+std::string machineIni(const InitOptions& o, bool me, const std::string& winDir) {
+  std::string drives = o.disk ? "; C: is this disk image, used where it is (not copied)\n"
+                                "C=" + fs::absolute(*o.disk).lexically_normal().string() + "\n"
+                              : "C=drive_c\n";
+  std::string floppy = o.floppyFolder
+                           ? "; A: is the floppy drive: remove drive_a to take the disk out\n"
+                             "A=drive_a\n"
+                           : "; A: is the floppy drive, a 1.44 MB image: without floppy.img\n"
+                             "; there is no disk (brakvel9x-machine eject / insert)\n"
+                             "A=floppy.img\n";
+  // An image's capacity is its file system's; a folder floppy needs one.
+  std::string capacity = o.floppyFolder ? "Capacity=1457664\n" : "";
   return std::string("; An emulated Windows ") + (me ? "ME" : "98") +
          " machine for Brakvel 9x. Drive folders are relative to this file;\n"
          "; a host variable (or BRAKVEL9X_ENV_<NAME>) overrides [Environment].\n"
          "[Machine]\n"
          "Version=" + (me ? "ME" : "98") + "\n"
          "\n"
-         "[Drives]\n"
-         "C=drive_c\n"
-         "; A: is the floppy drive: remove drive_a to take the disk out\n"
-         "A=drive_a\n"
+         "[Drives]\n" + drives + floppy +
          "\n"
          "[Floppy]\n"
-         "WriteProtected=0\n"
-         "Capacity=1457664\n"
+         "WriteProtected=0\n" + capacity +
          "\n"
          "[Environment]\n"
-         "WinDir=C:\\WINDOWS\n"
-         "winbootdir=C:\\WINDOWS\n"
-         "PATH=C:\\WINDOWS;C:\\WINDOWS\\COMMAND\n"
-         "TEMP=C:\\WINDOWS\\TEMP\n"
-         "TMP=C:\\WINDOWS\\TEMP\n"
-         "COMSPEC=C:\\WINDOWS\\COMMAND.COM\n"
+         "WinDir=" + winDir + "\n"
+         "winbootdir=" + winDir + "\n"
+         "PATH=" + winDir + ";" + winDir + "\\COMMAND\n"
+         "TEMP=" + winDir + "\\TEMP\n"
+         "TMP=" + winDir + "\\TEMP\n"
+         "COMSPEC=" + winDir + "\\COMMAND.COM\n"
          "PROMPT=$p$g\n"
          "\n"
          "[Internet]\n"
@@ -117,17 +131,48 @@ void nameEverything(const fs::path& dir) {
   }
 }
 
-void initMachine(const fs::path& dir, bool me) {
+namespace {
+
+// machine.ini and the floppy: the part of a new machine that lives in its folder.
+void writeMachineFolder(const fs::path& dir, const InitOptions& o, bool me, const std::string& winDir) {
+  if (!o.disk) fs::create_directories(dir / "drive_c");
+  if (o.floppyFolder) {
+    fs::create_directories(dir / "drive_a");
+  } else {
+    fs::create_directories(dir);
+    platform::fat::createFloppyImage(dir / "floppy.img");
+  }
+  std::ofstream out(dir / "machine.ini", std::ios::binary);
+  out << machineIni(o, me, winDir);
+  if (!out.flush()) throw std::runtime_error((dir / "machine.ini").string() + ": cannot be written");
+}
+
+// The program's own folders, on a new machine or on a disk that has Windows already.
+void makeProgramFolders(const Machine& m, const std::string& winDir) {
+  using namespace platform;
+  for (const char* sub : {"archive", "Exchange", "undo", "Rescue", "util"}) {
+    makeFolder(m, winJoin(kProgramFolder, sub));
+  }
+  makeFolder(m, "C:\\Program Files\\Common Files\\Microsoft Shared\\MSINFO");
+  makeFolder(m, winJoin(winDir, "TEMP"));
+  makeFolder(m, winJoin(winDir, "COMMAND"));
+}
+
+}  // namespace
+
+std::string initMachine(const fs::path& dir, const InitOptions& o) {
   if (fs::exists(dir / "machine.ini")) {
     throw std::runtime_error(dir.string() + " already holds a machine (machine.ini); remove it first");
   }
-  fs::create_directories(dir / "drive_c");
-  fs::create_directories(dir / "drive_a");
-  {
-    std::ofstream out(dir / "machine.ini", std::ios::binary);
-    out << machineIni(me);
-    if (!out.flush()) throw std::runtime_error((dir / "machine.ini").string() + ": cannot be written");
+  if (o.disk) {
+    // Everything is checked before anything is written.
+    WindowsOnDisk found = findWindows(*o.disk, o.me);
+    writeMachineFolder(dir, o, found.me, found.winDir);
+    makeProgramFolders(Machine::open(dir), found.winDir);
+    return found.me ? "ME" : "98";
   }
+  const bool me = o.me;
+  writeMachineFolder(dir, o, me, "C:\\WINDOWS");
   Machine m = Machine::open(dir);
   using namespace platform;
 
@@ -157,6 +202,7 @@ void initMachine(const fs::path& dir, bool me) {
   }
   sysbckup::writeWindowsBackups(m);  // after the hives and .ini files they copy
   nameEverything(dir);
+  return me ? "ME" : "98";
 }
 
 }  // namespace machine_tool

@@ -15,6 +15,8 @@
 #include "platform/machine.h"
 #include "platform/text.h"
 #include "tools/command/floppy_boot.h"
+#include "tools/machine/DriveTools.h"
+#include "tools/machine/FloppyDisk.h"
 #include "tools/machine/Install.h"
 #include "tools/machine/MachineLayout.h"
 #include "tools/rundll32/restart.h"
@@ -26,16 +28,32 @@ namespace {
 
 const char* kUsage =
     "usage: brakvel9x-machine [--machine DIR] COMMAND ...\n"
-    "  init [DIR] [--me]     create a Windows 98 machine (ME with --me) and install the tools\n"
-    "  install [DIR]         link the built tools, copy the program's data, convert text hives\n"
+    "  init [DIR] [--me] [--floppy-folder] [--disk IMAGE]\n"
+    "                        create a Windows 98 machine (ME with --me) and install the tools;\n"
+    "                        A: is the floppy image DIR/floppy.img (the folder DIR/drive_a with\n"
+    "                        --floppy-folder). With --disk, C: is IMAGE, a raw FAT16/FAT32 disk\n"
+    "                        image holding Windows 98 or ME (ME when its Windows folder has\n"
+    "                        CLASSES.DAT), used where it is, not copied: the program folder and\n"
+    "                        the tools are written into it, and the tools replace Windows' own\n"
+    "                        REGEDIT.EXE, COMMAND.COM, ... (kept in the program folder's\n"
+    "                        Originals), so give it a copy of a virtual machine's disk\n"
+    "                        (qemu-img convert -O raw disk.vdi disk.img)\n"
+    "  install [DIR]         link the built tools (stand-in files on an image), copy the\n"
+    "                        program's data, convert text hives\n"
     "  info [DIR]            show the machine's drives, environment and program folder\n"
     "  short WINPATH         print the short (8.3) form of an existing path\n"
-    "  resolve WINPATH       print the host path of a Windows path\n"
+    "  resolve WINPATH       print the host path of a Windows path (folder drives only)\n"
     "  run COMMANDLINE       run a program of the machine in the foreground\n"
     "  restart [DIR]         close the machine's programs and start it again (WinInit.ini)\n"
     "  boot-floppy [DIR]     start the machine from the floppy: run A:\\AUTOEXEC.BAT under DOS\n"
+    "  eject [DIR]           take the disk out of A: (floppy.img or drive_a becomes NAME.out)\n"
+    "  insert [DIR]          put it back (a blank formatted disk when none was taken out)\n"
+    "  ls [DIR] WINPATH      list a folder (or a pattern such as C:\\WINDOWS\\*.DAT), one line\n"
+    "                        each: RHSA  SIZE|<DIR>  YYYY-MM-DD HH:MM:SS  SHORTNAME  LONG NAME\n"
+    "  copy-out [DIR] WINPATH HOSTFILE   copy a file of the machine to the host\n"
+    "  copy-in [DIR] HOSTFILE WINPATH    copy a host file into the machine\n"
     "DIR defaults to --machine, then $BRAKVEL9X_MACHINE, then the demo machine\n"
-    "($XDG_DATA_HOME/brakvel9x/demo).\n";
+    "($XDG_DATA_HOME/brakvel9x/demo). Every drive may be a host folder or a FAT disk image.\n";
 
 struct Usage : std::runtime_error {
   using std::runtime_error::runtime_error;
@@ -63,19 +81,29 @@ struct Args {
 };
 
 int cmdInit(const Args& a) {
-  bool me = false;
+  machine_tool::InitOptions o;
   Args rest = a;
   rest.words.clear();
-  for (const auto& w : a.words) {
+  for (size_t i = 0; i < a.words.size(); ++i) {
+    const std::string& w = a.words[i];
     if (w == "--me") {
-      me = true;
+      o.me = true;
+    } else if (w == "--floppy-folder") {
+      o.floppyFolder = true;
+    } else if (w == "--disk") {
+      if (i + 1 >= a.words.size()) throw Usage("--disk needs a disk image");
+      o.disk = fs::path(a.words[++i]);
+    } else if (w.starts_with("--")) {
+      throw Usage("unknown option " + w);
     } else {
       rest.words.push_back(w);
     }
   }
   fs::path dir = rest.dirOr(0);
-  machine_tool::initMachine(dir, me);
-  std::cout << "created a Windows " << (me ? "ME" : "98") << " machine in " << dir.string() << "\n";
+  std::string version = machine_tool::initMachine(dir, o);
+  std::cout << "created a Windows " << version << " machine in " << dir.string();
+  if (o.disk) std::cout << " on the disk image " << fs::absolute(*o.disk).lexically_normal().string();
+  std::cout << "\n";
   machine_tool::installTools(Machine::open(dir), binFolder(), std::cout);
   return 0;
 }
@@ -91,12 +119,24 @@ int cmdInfo(const Args& a) {
   std::cout << "Machine " << m.root().string() << " (Windows " << m.ini("Machine", "Version").value_or("98")
             << ")\n\nDrives:\n";
   for (char d : m.drives()) {
-    fs::path folder = *m.driveFolder(d);
-    std::cout << "  " << d << ":  " << folder.string();
-    if (m.isFloppy(d) && !fs::is_directory(folder)) std::cout << "  (no disk)";
-    if (m.isFloppy(d) && fs::is_directory(folder)) {
-      std::cout << "  (floppy, " << platform::freeSpace(m, d) << " bytes free"
-                << (m.ini("Floppy", "WriteProtected").value_or("0") == "1" ? ", write-protected" : "") << ")";
+    auto image = m.driveImage(d);
+    fs::path place = image ? *image : *m.driveFolder(d);
+    std::cout << "  " << d << ":  " << place.string();
+    std::error_code ec;
+    if (!fs::exists(place, ec)) {
+      std::cout << "  (no disk)\n";
+      continue;
+    }
+    if (m.isFloppy(d) || image) {
+      std::string state;
+      try {
+        state = std::string(m.isFloppy(d) ? "floppy" : "disk") + (image ? " image" : "") + ", " +
+                std::to_string(platform::freeSpace(m, d)) + " bytes free" +
+                (platform::isWriteProtected(m, d) ? ", write-protected" : "");
+      } catch (const platform::Error& e) {
+        state = out(e.what());
+      }
+      std::cout << "  (" << state << ")";
     }
     std::cout << "\n";
   }
@@ -176,6 +216,47 @@ int cmdBootFloppy(const Args& a) {
   return command::bootFloppy(m, std::cout, std::cerr, terminal, &std::cin).booted ? 0 : 1;
 }
 
+int cmdEject(const Args& a) {
+  machine_tool::ejectFloppy(Machine::open(a.dirOr(0)), std::cout);
+  return 0;
+}
+
+int cmdInsert(const Args& a) {
+  machine_tool::insertFloppy(Machine::open(a.dirOr(0)), std::cout);
+  return 0;
+}
+
+// The people tools take the machine folder first when one more word is
+// given than they need.
+Args withMachineFirst(const Args& a, size_t need) {
+  if (a.words.size() < need) throw Usage("too few arguments");
+  if (a.words.size() > need + 1) throw Usage("too many arguments");
+  Args r = a;
+  if (a.words.size() == need + 1) {
+    r.machine = a.words[0];
+    r.words.erase(r.words.begin());
+  }
+  return r;
+}
+
+int cmdLs(const Args& a) {
+  Args r = withMachineFirst(a, 1);
+  machine_tool::listFolder(Machine::open(r.dirOr(99)), r.winPath(0), std::cout);
+  return 0;
+}
+
+int cmdCopyOut(const Args& a) {
+  Args r = withMachineFirst(a, 2);
+  machine_tool::copyOut(Machine::open(r.dirOr(99)), r.winPath(0), r.words[1]);
+  return 0;
+}
+
+int cmdCopyIn(const Args& a) {
+  Args r = withMachineFirst(a, 2);
+  machine_tool::copyIn(Machine::open(r.dirOr(99)), r.words[0], r.winPath(1));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -183,6 +264,8 @@ int main(int argc, char** argv) {
       {"init", cmdInit},   {"install", cmdInstall}, {"info", cmdInfo},
       {"short", cmdShort}, {"resolve", cmdResolve}, {"run", cmdRun},
       {"restart", cmdRestart}, {"boot-floppy", cmdBootFloppy},
+      {"eject", cmdEject},     {"insert", cmdInsert},   {"ls", cmdLs},
+      {"copy-out", cmdCopyOut}, {"copy-in", cmdCopyIn},
   };
   Args args;
   int i = 1;

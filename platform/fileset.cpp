@@ -711,6 +711,7 @@ bool FolderSnapshot::unchanged(const std::string& name) const {
       if (!kept_[i]) return !now;
       const FileEntry& then = keptEntries_[i];
       if (!now || now->isFolder() || now->size != then.size || now->attributes != then.attributes) return false;
+      if (now->id != 0 || then.id != 0) return now->id == then.id;  // replaced by the same bytes is replaced
       try {
         return readFile(m_, path) == readHostFile(keep_ / std::to_string(i));
       } catch (const Error&) {
@@ -739,6 +740,12 @@ void FolderSnapshot::restore() {
       set.setInfo(i, keptEntries_[i].modified, keptEntries_[i].attributes);
     }
     set.commit();
+    // What went back is the kept file again, as a link would be on a host.
+    for (size_t i = 0; i < names_.size(); ++i) {
+      if (!kept_[i]) continue;
+      auto now = imagefs::find(*imagefs::place(m_, winJoin(folder_, names_[i])));
+      if (now) keptEntries_[i] = *now;
+    }
     return;
   }
   for (size_t i = 0; i < names_.size(); ++i) {

@@ -156,6 +156,7 @@ std::vector<FileEntry> MemoryVolume::walk(std::string_view path) {
     cur = cur->child(part);
     if (!cur) break;
     out.push_back(cur->entry);
+    out.back().id = reinterpret_cast<uintptr_t>(cur->data.get());
   }
   return out;
 }
@@ -166,7 +167,10 @@ std::vector<FileEntry> MemoryVolume::list(std::string_view folder) {
   Node* n = existing(folder, shown);
   if (!n->entry.isFolder()) throw Error(kPathNotFound, shown);
   std::vector<FileEntry> out;
-  for (auto& c : n->children) out.push_back(c->entry);
+  for (auto& c : n->children) {
+    out.push_back(c->entry);
+    out.back().id = reinterpret_cast<uintptr_t>(c->data.get());
+  }
   return out;
 }
 

@@ -61,6 +61,9 @@ struct FileEntry {
   DateTime modified;       // FAT keeps it to 2 seconds
   DateTime created;
   DateTime accessed;       // the date counts; FAT keeps no time of day
+  // Which bytes the entry holds: a file that replaces it gets another id
+  // (FAT: the first cluster; 0 for an empty file, which has none).
+  uint64_t id = 0;
   bool isFolder() const { return (attributes & kDirectory) != 0; }
 };
 

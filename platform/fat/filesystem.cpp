@@ -241,6 +241,7 @@ std::vector<FileEntry> FileSystem::walk(const std::vector<std::string>& parts) {
     if (k < 0) break;
     Record r = d.records[static_cast<size_t>(k)];
     out.push_back(r.entry);
+    out.back().id = r.firstCluster;
     path += "\\" + r.entry.name;
     if (!r.entry.isFolder()) break;
     id = childId(r, path);
@@ -251,7 +252,10 @@ std::vector<FileEntry> FileSystem::walk(const std::vector<std::string>& parts) {
 std::vector<FileEntry> FileSystem::list(const std::vector<std::string>& parts, const std::string& shown) {
   Dir& d = loadDir(folderOf(parts, parts.size(), shown), shown);
   std::vector<FileEntry> out;
-  for (const Record& r : d.records) out.push_back(r.entry);
+  for (const Record& r : d.records) {
+    out.push_back(r.entry);
+    out.back().id = r.firstCluster;
+  }
   return out;
 }
 

@@ -24,6 +24,7 @@
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry/registry.h"
+#include "tests/fat/support.h"
 
 using testing::Contains;
 using testing::HasSubstr;
@@ -79,12 +80,32 @@ std::string hostBytes(const fs::path& p) {
 class Box {
  public:
   // floppyFolder: A: is the folder drive_a (with a Capacity), not floppy.img.
-  explicit Box(bool me, bool floppyFolder = false) {
+  // diskImage: C: is a FAT32 disk image behind a partition table, as a
+  // virtual machine's disk, holding what init puts into a folder C:.
+  explicit Box(bool me, bool floppyFolder = false, bool diskImage = false) {
     std::random_device rd;
     dir = fs::temp_directory_path() / ("brakvel-recovery-" + std::to_string(rd()) + std::to_string(rd()));
     Ran r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : "") +
                 (floppyFolder ? " --floppy-folder" : ""));
     if (r.status != 0) throw std::runtime_error("brakvel9x-machine init failed: " + r.output);
+    if (diskImage) {
+      // The folder machine's C: copied onto a disk (links to our tools cannot
+      // go there: init installs stand-ins), then a machine made on that disk.
+      fs::path stage = dir / "stage";
+      fs::copy(dir / "drive_c", stage, fs::copy_options::recursive | fs::copy_options::skip_symlinks);
+      fs::path work = dir.string() + "-disk";
+      fs::create_directories(work);
+      disk = testing_fat::makeImage(work, testing_fat::Kind::Fat32Mbr, "disk.img");
+      std::vector<std::string> args{"-s"};
+      for (const auto& e : fs::directory_iterator(stage)) args.push_back(e.path().string());
+      args.push_back("::/");
+      testing_fat::Result copied = testing_fat::mtools("mcopy", *disk, args);
+      if (copied.status != 0) throw std::runtime_error("mcopy: " + copied.out);
+      fs::remove_all(dir);
+      r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + " --disk " +
+              quote(disk->path.string()) + (me ? " --me" : ""));
+      if (r.status != 0) throw std::runtime_error("brakvel9x-machine init --disk failed: " + r.output);
+    }
     machine.emplace(platform::Machine::open(dir));
     platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Intro", "0");
     platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Tips at Startup", "0");
@@ -93,6 +114,7 @@ class Box {
     for (auto it = fs::recursive_directory_iterator(dir); it != fs::end(it); ++it)
       fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add);
     fs::remove_all(dir);
+    if (disk) fs::remove_all(disk->path.parent_path());
   }
 
   Ran script(const std::string& text, const std::string& env = {}) {
@@ -111,6 +133,15 @@ class Box {
     platform::writeFile(*machine, p, bytes);
   }
   fs::path host(const std::string& p) const { return machine->toHost(p); }
+  // A file of the machine where host programs can read it: in place on a
+  // folder drive, copied out of an image; empty when it does not exist.
+  fs::path hostCopy(const std::string& p) const {
+    if (!exists(p)) return {};
+    if (!machine->driveImage(p[0])) return host(p);
+    fs::path out = dir / ("out-" + std::to_string(++copies_) + "-" + platform::winBaseName(p));
+    std::ofstream(out, std::ios::binary) << read(p);
+    return out;
+  }
   std::vector<std::string> set() const {
     std::vector<std::string> s;
     if (exists(kWin + "\\Classes.dat")) s.push_back("Classes.dat");
@@ -133,8 +164,8 @@ class Box {
   // read it).
   std::map<std::string, std::string> archive(const std::string& name) const {
     std::map<std::string, std::string> out;
-    fs::path file = host(kProgram + "\\archive\\" + name + ".kvt");
-    if (!fs::exists(file) || run("cabextract -t -q " + quote(file.string())).status != 0) return out;
+    fs::path file = hostCopy(kProgram + "\\archive\\" + name + ".kvt");
+    if (file.empty() || run("cabextract -t -q " + quote(file.string())).status != 0) return out;
     fs::path into = dir / ("cab-" + name);
     fs::remove_all(into);
     fs::create_directories(into);
@@ -151,9 +182,11 @@ class Box {
 
   fs::path dir;
   std::optional<platform::Machine> machine;
+  std::optional<testing_fat::Image> disk;
 
  private:
   int scripts_ = 0;
+  mutable int copies_ = 0;
 };
 
 // The rows of a table run at once, each on its own machine: they spend
@@ -598,6 +631,93 @@ TEST(Restart, KilledAtAnyMomentTheNextOneFinishesTheRestore) {
       EXPECT_EQ(e.path().filename().string().rfind(".~brakvel-", 0), std::string::npos) << e.path();
   }
   fs::remove_all(staged);
+}
+
+
+// --- the same on a virtual machine's disk ---------------------------------------
+
+// Backup, restore with restart, undo, the rescue and reinstall disks and
+// their boots on a machine whose C: is a FAT32 disk image and whose A: is a
+// floppy image; both images are checked by fsck.fat after every step.
+struct ImageCase {
+  const char* name;
+  bool me;
+};
+
+void TheWholeChainWorksOnDiskImages(const ImageCase& c) {
+  Box b(c.me, false, true);
+  ASSERT_TRUE(b.machine->driveImage('C'));
+  ASSERT_TRUE(b.machine->driveImage('A'));
+  testing_fat::Image floppy{b.dir / "floppy.img", 0, 1474560};
+  auto clean = [&](const char* after) {
+    std::string report;
+    EXPECT_TRUE(testing_fat::fsckClean(*b.disk, &report)) << after << ": " << report;
+    EXPECT_TRUE(testing_fat::fsckClean(floppy, &report)) << after << ": " << report;
+  };
+  Ran backup = b.script(backUp("one", "on the disk image"));
+  ASSERT_THAT(backup.messages(), testing::ElementsAre(kCreated)) << backup.output;
+  auto archived = b.archivedSet("one");
+  ASSERT_EQ(archived, b.live());
+  EXPECT_THAT(testing_fat::mtools("mdir", *b.disk, {"-b", "::/PROGRA~1/BRAKVE~1/ARCHIVE"}).out, HasSubstr("/one.kvt"));
+  clean("backup");
+
+  b.changeLive("changed on the disk");
+  auto changed = b.live();
+  Ran staged = b.script(prepareRestore("one") + restoreLater());
+  EXPECT_THAT(staged.messages(), testing::IsEmpty()) << staged.output;
+  Ran restart = b.restart();
+  EXPECT_EQ(restart.status, 0) << restart.output;
+  EXPECT_EQ(b.live(), archived);
+  clean("restore");
+
+  Ran undone = b.script(undo("No, I'll reboot my computer later"));
+  EXPECT_THAT(undone.messages(), testing::IsEmpty()) << undone.output;
+  restart = b.restart();
+  EXPECT_EQ(restart.status, 0) << restart.output;
+  EXPECT_EQ(b.live(), changed);
+  clean("undo");
+
+  Ran rescue = b.script("click tlbCmdRescueDisk\nselect lvwRescueDisk one.kvt\nwait\nclick cmdPrepareDisk\nwait\n"
+                        "click cmdMakeDisk\nwait\n");
+  EXPECT_THAT(rescue.messages(), testing::ElementsAre(kRescueMade)) << rescue.output;
+  EXPECT_THAT(testing_fat::mtools("mtype", floppy, {"::/AUTOEXEC.BAT"}).out, HasSubstr("RESCUE"));
+  Ran boot = b.bootFloppy();
+  EXPECT_THAT(boot.output, HasSubstr("SYSTEM FILES RESTORATION WAS SUCCESSFULL.")) << boot.output;
+  EXPECT_EQ(b.live(), archived);
+  clean("rescue disk");
+
+  Ran reinstall = b.script("click tlbCmdReinstall\nclick cmdMakeReinstallDisk\nwait\n");
+  EXPECT_THAT(reinstall.messages(),
+              testing::ElementsAre("message: Brakvel 9x | information | Automated clean Windows reinstall disk "
+                                   "successfully created ."))
+      << reinstall.output;
+  boot = b.bootFloppy();
+  EXPECT_THAT(boot.output, HasSubstr("Windows directory successfully deleted .")) << boot.output;
+  EXPECT_FALSE(platform::folderExists(*b.machine, kWin));
+  EXPECT_TRUE(platform::folderExists(*b.machine, kProgram + "\\archive"));
+  clean("reinstall disk");
+}
+
+const ImageCase kOnImages[] = {{"98", false}, {"ME", true}};
+
+TEST(DiskImages, TheWholeChainWorksOnDiskImages) { concurrently(kOnImages, TheWholeChainWorksOnDiskImages); }
+
+// A floppy image too small for the rescue disk's files: said to be full,
+// nothing claims success, what the disk held stays.
+TEST(DiskImages, AFullFloppyImageIsRefused) {
+  Box b(false, false, true);
+  ASSERT_THAT(b.script(backUp("one", "first")).messages(), testing::ElementsAre(kCreated));
+  b.write("A:\\AUTOEXEC.BAT", "@ECHO OFF\r\nECHO an older disk\r\n");
+  // Room for the batch file (five clusters) but not for the files after it.
+  b.write("A:\\FILLER.BIN", std::string(platform::freeSpace(*b.machine, 'A') - 3072, 'f'));
+  Ran r = b.script("click tlbCmdRescueDisk\nselect lvwRescueDisk one.kvt\nwait\nclick cmdPrepareDisk\nwait\n"
+                   "click cmdMakeDisk\nwait\n");
+  EXPECT_THAT(r.messages(), Not(Contains(kRescueMade))) << r.output;
+  EXPECT_THAT(r.messages(), Contains(HasSubstr("the disk in A: is full"))) << r.output;
+  EXPECT_EQ(b.read("A:\\AUTOEXEC.BAT"), "@ECHO OFF\r\nECHO an older disk\r\n");
+  EXPECT_FALSE(b.exists("A:\\DOSRESET.COM"));
+  std::string report;
+  EXPECT_TRUE(testing_fat::fsckClean(testing_fat::Image{b.dir / "floppy.img", 0, 1474560}, &report)) << report;
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 
-#include "TempMachine.h"
+#include "tests/support/environment.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry/hive_store.h"
@@ -19,38 +19,20 @@ struct Result {
   std::string output;  // stdout and stderr
 };
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using testsupport::quote;
+using namespace std::chrono_literals;
 
 Result run(const std::string& args, const std::string& env = {}, const std::string& tool = BRAKVEL9X_MACHINE_TOOL) {
-  std::string cmd = env + " " + quote(tool) + " " + args + " 2>&1";
-  Result r;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  testsupport::Ran r = testsupport::runShell(env + " " + quote(tool) + " " + args, 120s, {.mergeOutput = true});
+  return {r.status, r.out};
 }
 
 class MachineTool : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "brakvel-tool-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(tmpl.data()));
-    base = tmpl;
-    dir = base / "machine one";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(base, ec);
-  }
+  void SetUp() override { dir = base.path() / "machine one"; }
   std::string env() const { return "BRAKVEL9X_MACHINE=" + quote(dir.string()); }
-  fs::path base, dir;
+  testsupport::TempDir base{"brakvel-tool"};
+  fs::path dir;
 };
 
 }  // namespace
@@ -64,7 +46,7 @@ TEST_F(MachineTool, InitMakesAWindows98Machine) {
   EXPECT_TRUE(fs::is_directory(dir / "drive_a"));
   EXPECT_TRUE(fs::is_empty(dir / "drive_a"));
   {
-    testing_machine::ScopedEnv os("OS", nullptr);
+    testsupport::ScopedEnv os("OS", nullptr);
     EXPECT_FALSE(m.env("OS"));
   }
   EXPECT_EQ(m.env("WinDir"), "C:\\WINDOWS");

@@ -1,7 +1,5 @@
 #include "tests/support/test_machine.h"
 
-#include <sys/xattr.h>
-
 #include <algorithm>
 #include <map>
 #include <stdexcept>
@@ -222,15 +220,6 @@ void TestMachine::writeIni(const std::string& ini) {
 
 fs::path TestMachine::image(char letter) const {
   return dir_ / (letter == 'A' || letter == 'a' ? "floppy.img" : "disk.img");
-}
-
-bool TestMachine::keepsDosAttributes() const {
-  if (options_.c == DriveForm::Image) return true;
-  const fs::path probe = dir_ / ".xattr-probe";
-  spit(probe, "");
-  const bool kept = ::lsetxattr(probe.c_str(), "user.brakvel.probe", "1", 1, 0) == 0;
-  fs::remove(probe);
-  return kept;
 }
 
 }  // namespace testsupport

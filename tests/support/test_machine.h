@@ -98,10 +98,6 @@ class TestMachine {
   void writeIni(const std::string& ini);
   // The image file of a drive in the image form (disk.img, floppy.img).
   fs::path image(char letter) const;
-  // Whether a folder drive keeps the hidden, system and archive attributes
-  // and the 8.3 names with the files: only where the host file system has
-  // extended attributes. Tests of those on a folder drive skip without.
-  bool keepsDosAttributes() const;
 
  private:
   void build();

@@ -179,7 +179,14 @@ void applyAttrs(const fs::path& p, const HostStat& h, uint8_t attrs) {
   if (attrs & kHidden) v += 'H';
   if (attrs & kSystem) v += 'S';
   if (attrs & kArchive) v += 'A';
-  if (!h.link) lsetxattr(p.c_str(), kAttrXattr, v.data(), v.size(), 0);  // kept where supported
+  if (!h.link) {
+    // Only a writable file takes new extended attributes from its owner, so a
+    // read-only one is opened up for the moment.
+    const bool locked = !h.dir && !(h.st.st_mode & S_IWUSR);
+    if (locked) ::chmod(p.c_str(), (h.st.st_mode & 07777) | S_IWUSR);
+    lsetxattr(p.c_str(), kAttrXattr, v.data(), v.size(), 0);  // kept where supported
+    if (locked) ::chmod(p.c_str(), h.st.st_mode & 07777);
+  }
   if (!h.dir && !h.link) {
     mode_t mode = h.st.st_mode & 07777;
     mode = (attrs & kReadOnly) ? mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;

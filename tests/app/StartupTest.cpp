@@ -190,9 +190,7 @@ const char* kOsMessage =
     "\\r\\nPlease visit us at http://www.vantrel.example to evaluate our other products .";
 
 TEST(Opening, NtBasedWindowsIsRefusedAndTheProgramEnds) {
-  apptest::MachineOptions o;
-  o.environment["OS"] = "Windows_NT";
-  TestProgram t(o);
+  TestProgram t(apptest::programMachine().setVariable("OS", "Windows_NT"));
   t.setSetting("Show Intro", "0");
   t.program->start();
   EXPECT_THAT(t.desktop.lines, ElementsAre(kOsMessage, "exit"));
@@ -204,8 +202,8 @@ TEST(Opening, NtBasedWindowsIsRefusedAndTheProgramEnds) {
 
 TEST(Opening, OtherOperatingSystemValuesPass) {
   for (const char* os : {"", "Windows_98", "windows_nt"}) {
-    apptest::MachineOptions o;
-    if (*os) o.environment["OS"] = os;
+    auto o = apptest::programMachine();
+    if (*os) o.setVariable("OS", os);
     TestProgram t(o);
     t.setSetting("Show Intro", "0");
     t.setSetting("Show Tips at Startup", "0");
@@ -232,9 +230,9 @@ TEST(Opening, TheProgramMustBeOnTheWindowsDrive) {
       {"C:\\WINDOWS", "C:\\Program Files\\Brakvel 9x", false},
   };
   for (const Case& c : cases) {
-    apptest::MachineOptions o;
-    if (c.winDir) o.environment["WinDir"] = c.winDir;
-    else o.environment.erase("WinDir");
+    auto o = apptest::programMachine();
+    if (c.winDir) o.setVariable("WinDir", c.winDir);
+    else o.unsetVariable("WinDir");
     TestProgram t(o, c.programFolder);
     t.setSetting("Show Intro", "0");
     t.setSetting("Show Tips at Startup", "0");

@@ -2,10 +2,10 @@
 // A small Windows 98 machine in a temporary folder and a program on it,
 // driven headless: virtual clock, transcript desktop.
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/context.h"
 #include "app/headless_desktop.h"
@@ -14,25 +14,26 @@
 #include "platform/machine.h"
 #include "platform/registry/registry.h"
 #include "platform/timer.h"
+#include "tests/support/test_machine.h"
 
 namespace apptest {
 
 namespace fs = std::filesystem;
 
-struct MachineOptions {
-  std::map<std::string, std::string> environment = {
-      {"WinDir", "C:\\WINDOWS"}, {"PATH", "C:\\WINDOWS;C:\\WINDOWS\\COMMAND"}};
-};
-
-// Creates the folder layout a fresh machine has (no tools installed).
-fs::path makeMachine(const fs::path& dir, const MachineOptions& options = {});
+// The machine the form tests run on: the folder layout a fresh machine has
+// (no tools installed), drive D: beside C:, no disk in A:.
+testsupport::MachineOptions programMachine();
 
 class TestProgram {
  public:
-  explicit TestProgram(const MachineOptions& options = {},
+  explicit TestProgram(const testsupport::MachineOptions& options = programMachine(),
                        std::string programFolder = "C:\\Program Files\\Brakvel 9x");
   ~TestProgram();
 
+ private:
+  testsupport::TestMachine tm_;
+
+ public:
   fs::path dir;
   std::optional<platform::Machine> machine;
   std::unique_ptr<platform::reg::Registry> registry;

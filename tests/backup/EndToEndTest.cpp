@@ -58,9 +58,9 @@ void expectArchiveHolds(Headless& h, const std::string& archive, bool me, const 
   const fs::path out = cabExtract(cab, rm.dir / "check");
   for (const auto& name : expectedMembers(me)) {
     const std::string live = name == "info.txt" ? kProgram + "\\Exchange\\info.txt" : "C:\\WINDOWS\\" + name;
-    EXPECT_EQ(readHost(out / name), platform::readFile(rm.machine(), live)) << name;
+    EXPECT_EQ(slurp(out / name), platform::readFile(rm.machine(), live)) << name;
   }
-  auto info = crlfLines(readHost(out / "info.txt"));
+  auto info = crlfLines(slurp(out / "info.txt"));
   ASSERT_GE(info.size(), 9u);
   EXPECT_TRUE(std::regex_match(info[0], kCreatedLine)) << info[0];
   EXPECT_EQ(info[2], "Programs ,that were installed on your computer at backup time :");
@@ -235,9 +235,9 @@ TEST_P(WindowsBackup, ConvertedIntoAnArchiveAndAnIncompleteOneRefused) {
                          : name == "USER.DAT"   ? "User.dat"
                          : name == "SYSTEM.INI" ? "System.ini"
                                                 : "Win.ini";
-    EXPECT_EQ(readHost(out / member), content) << member;
+    EXPECT_EQ(slurp(out / member), content) << member;
   }
-  EXPECT_THAT(readHost(out / "info.txt"), HasSubstr("from Windows' own backup\r\n"));
+  EXPECT_THAT(slurp(out / "info.txt"), HasSubstr("from Windows' own backup\r\n"));
 
   // A Windows backup without User.dat: the stale copy is gone, nothing is made.
   platform::writeFile(rm.machine(), kProgram + "\\Exchange\\User.dat", "stale");
@@ -320,16 +320,16 @@ TEST(ScriptDriver, FullBackupThroughAScript) {
                                              "click cmdMakeBackup\n"
                                              "click tlbCmdRestore\n"
                                              "close\n";
-  CommandResult r = runCommand("BRAKVEL9X_MACHINE=" + quote(rm.dir.string()) + " " + quote(BRAKVEL9X_SCRIPT) + " " +
-                               quote(script.string()));
-  ASSERT_EQ(r.status, 0) << r.output;
+  testsupport::Ran r = testsupport::run({BRAKVEL9X_SCRIPT, script.string()}, std::chrono::seconds(300),
+                                        {.machine = rm.dir, .mergeOutput = true});
+  ASSERT_EQ(r.status, 0) << r.out;
   std::vector<std::string> lines;
-  std::istringstream in(r.output);
+  std::istringstream in(r.out);
   for (std::string l; std::getline(in, l);) lines.push_back(l);
   // The status-bar timer may clear the line between steps, as time goes.
   lines.erase(std::remove(lines.begin(), lines.end(), "status: "), lines.end());
   auto from = std::find(lines.begin(), lines.end(), "dialog: frmGlavni");
-  ASSERT_NE(from, lines.end()) << r.output;
+  ASSERT_NE(from, lines.end()) << r.out;
   EXPECT_THAT(std::vector<std::string>(from + 1, lines.end()),
               ElementsAre("status: Removing old information...", "status: Done .",
                           "status: Getting system info...", "status: Done .", "status: Enter your notes ,please...",
@@ -339,7 +339,7 @@ TEST(ScriptDriver, FullBackupThroughAScript) {
                           "message: Brakvel 9x | exclamation | The backup file name contains the character : , "
                           "which cannot stand in a file name .",
                           "screen: fraRestore", "exit"))
-      << r.output;
+      << r.out;
   const fs::path cab = rm.host(kProgram + "\\archive\\Before update.kvt");
   EXPECT_TRUE(cabTests(cab));
   EXPECT_THAT(cabMembers(cab), ElementsAreArray(expectedMembers(false)));

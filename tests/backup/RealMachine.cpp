@@ -1,62 +1,28 @@
 #include "RealMachine.h"
 
-#include <array>
-#include <cstdio>
-#include <fstream>
-#include <random>
+#include <chrono>
 #include <sstream>
 #include <stdexcept>
-#include <sys/wait.h>
 
 #include "platform/files.h"
 
 namespace backuptest {
 
-std::string quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
+namespace {
+
+constexpr testsupport::Budget kPeerBudget = std::chrono::seconds(120);
+
+testsupport::Ran peer(const std::vector<std::string>& argv) {
+  return testsupport::run(argv, kPeerBudget, {.mergeOutput = true});
 }
 
-CommandResult runCommand(const std::string& command) {
-  CommandResult r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  std::array<char, 4096> buf;
-  size_t n;
-  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.output.append(buf.data(), n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
+}  // namespace
 
-std::string readHost(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-RealMachine::RealMachine(bool me) {
-  std::random_device rd;
-  dir = fs::temp_directory_path() / ("brakvel-backup-test-" + std::to_string(rd()) + std::to_string(rd()));
-  CommandResult r = runCommand(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : ""));
-  if (r.status != 0) throw std::runtime_error("brakvel9x-machine init failed: " + r.output);
-  machine_.emplace(platform::Machine::open(dir));
-  platform::SaveSetting(*machine_, "Brakvel 9x", "Options", "Show Intro", "0");
-  platform::SaveSetting(*machine_, "Brakvel 9x", "Options", "Show Tips at Startup", "0");
-}
-
-RealMachine::~RealMachine() {
-  std::error_code ec;
-  fs::remove_all(dir, ec);
-}
+RealMachine::RealMachine(bool me)
+    : tm_({.windows = me ? testsupport::Windows::WinME : testsupport::Windows::Win98,
+           .layout = testsupport::Layout::Installed,
+           .quietStart = true}),
+      dir(tm_.dir()) {}
 
 Headless::Headless(RealMachine& m, std::string programFolder) : rm(m) {
   registry = std::make_unique<platform::reg::Registry>(rm.machine());
@@ -91,10 +57,10 @@ std::vector<std::string> Headless::messages() const {
 }
 
 std::vector<std::string> cabMembers(const fs::path& cab) {
-  CommandResult r = runCommand("cabextract -l " + quote(cab.string()));
+  testsupport::Ran r = peer({"cabextract", "-l", cab.string()});
   std::vector<std::string> names;
   if (r.status != 0) return names;
-  std::istringstream in(r.output);
+  std::istringstream in(r.out);
   bool table = false;
   for (std::string line; std::getline(in, line);) {
     if (line.rfind("-----------+", 0) == 0) {
@@ -109,24 +75,24 @@ std::vector<std::string> cabMembers(const fs::path& cab) {
   return names;
 }
 
-bool cabTests(const fs::path& cab) { return runCommand("cabextract -t " + quote(cab.string())).status == 0; }
+bool cabTests(const fs::path& cab) { return peer({"cabextract", "-t", cab.string()}).status == 0; }
 
 fs::path cabExtract(const fs::path& cab, const fs::path& into) {
   fs::create_directories(into);
-  runCommand("cabextract -q -d " + quote(into.string()) + " " + quote(cab.string()));
+  peer({"cabextract", "-q", "-d", into.string(), cab.string()});
   return into;
 }
 
 void makeWindowsCab(const fs::path& cab, const std::vector<std::pair<std::string, std::string>>& members,
                     const fs::path& scratch) {
   fs::create_directories(scratch);
-  std::string command = "gcab -c -n -z " + quote(cab.string());
+  std::vector<std::string> argv{"gcab", "-c", "-n", "-z", cab.string()};
   for (const auto& [name, content] : members) {
-    std::ofstream(scratch / name, std::ios::binary) << content;
-    command += " " + quote((scratch / name).string());
+    testsupport::spit(scratch / name, content);
+    argv.push_back((scratch / name).string());
   }
-  CommandResult r = runCommand(command);
-  if (r.status != 0) throw std::runtime_error("gcab failed: " + r.output);
+  testsupport::Ran r = peer(argv);
+  if (r.status != 0) throw std::runtime_error("gcab failed: " + r.out);
 }
 
 }  // namespace backuptest

@@ -5,7 +5,6 @@
 // check what it makes.
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,35 +15,29 @@
 #include "platform/machine.h"
 #include "platform/registry/registry.h"
 #include "platform/timer.h"
+#include "tests/support/host_files.h"
+#include "tests/support/process.h"
+#include "tests/support/test_machine.h"
 
 namespace backuptest {
 
 namespace fs = std::filesystem;
+using testsupport::slurp;
 
 inline const std::string kProgram = "C:\\Program Files\\Brakvel 9x";
-
-struct CommandResult {
-  int status = -1;
-  std::string output;
-};
-CommandResult runCommand(const std::string& command);
-std::string quote(const std::string& s);  // for the host shell
-std::string readHost(const fs::path& p);
 
 class RealMachine {
  public:
   // Shows neither the intro nor the tips, so the main window opens at once.
   explicit RealMachine(bool me);
-  ~RealMachine();
-  RealMachine(const RealMachine&) = delete;
-  RealMachine& operator=(const RealMachine&) = delete;
-
-  fs::path dir;
-  platform::Machine& machine() { return *machine_; }
-  fs::path host(const std::string& winPath) { return machine_->toHost(winPath); }
 
  private:
-  std::optional<platform::Machine> machine_;
+  testsupport::TestMachine tm_;
+
+ public:
+  const fs::path dir;
+  platform::Machine& machine() { return tm_.machine(); }
+  fs::path host(const std::string& winPath) { return machine().toHost(winPath); }
 };
 
 // The program on the machine, headless.

@@ -18,7 +18,7 @@ TEST(Corpus, EveryCabinetGivesTheOutcomeOfItsTable) {
   ASSERT_GT(table.size(), 40u);
   for (auto& [name, outcome] : table) {
     SCOPED_TRACE(name);
-    std::string bytes = readHost(dir / name);
+    std::string bytes = slurp(dir / name);
     std::string error;
     size_t members = 0;
     try {
@@ -41,7 +41,7 @@ TEST(Corpus, EveryCabinetGivesTheOutcomeOfItsTable) {
 TEST(Corpus, MixedMethodsCabinetExtractsEveryMethod) {
   fs::path file = fs::path(CAB_CORPUS) / "mszip_lzx_qtm.cab";
   if (!fs::exists(file)) GTEST_SKIP() << "cabinet corpus not found at " << CAB_CORPUS;
-  cab::Reader r(std::make_unique<cab::MemoryInStream>(readHost(file)), "memory");
+  cab::Reader r(std::make_unique<cab::MemoryInStream>(slurp(file)), "memory");
   std::set<std::string> methods;
   for (auto& m : r.members()) methods.insert(m.method);
   EXPECT_EQ(methods, (std::set<std::string>{"MSZIP", "LZX", "Quantum"}));

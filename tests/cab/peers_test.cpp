@@ -62,23 +62,23 @@ TEST_F(Peers, AcceptOurCabinetsAndGiveBackTheBytes) {
         o.compression = method;
         o.reserve = reserve;
         fs::path file = tmp / "ours.kvt";
-        writeHost(file, makeCabinet(c.files, o));
-        Ran t1 = run("cabextract -t " + quote(file.string()));
-        EXPECT_EQ(t1.status, 0) << t1.output;
-        EXPECT_EQ(t1.output.find("failed"), std::string::npos) << t1.output;
-        Ran t2 = run("gcab -t " + quote(file.string()));
-        EXPECT_EQ(t2.status, 0) << t2.output;
+        spit(file, makeCabinet(c.files, o));
+        Ran t1 = run({"cabextract", "-t", file.string()}, kToolBudget, kMerged);
+        EXPECT_EQ(t1.status, 0) << t1.out;
+        EXPECT_EQ(t1.out.find("failed"), std::string::npos) << t1.out;
+        Ran t2 = run({"gcab", "-t", file.string()}, kToolBudget, kMerged);
+        EXPECT_EQ(t2.status, 0) << t2.out;
         fs::path out = tmp / "out";
         fs::remove_all(out);
         fs::create_directory(out);
-        Ran x = run("gcab -x -C " + quote(out.string()) + " " + quote(file.string()));
-        ASSERT_EQ(x.status, 0) << x.output;
-        for (auto& [name, bytes] : c.files) EXPECT_EQ(difference(readHost(out / name), bytes), "") << name;
-        Ran l = run("gcab -l " + quote(file.string()));
+        Ran x = run({"gcab", "-x", "-C", out.string(), file.string()}, kToolBudget, kMerged);
+        ASSERT_EQ(x.status, 0) << x.out;
+        for (auto& [name, bytes] : c.files) EXPECT_EQ(difference(slurp(out / name), bytes), "") << name;
+        Ran l = run({"gcab", "-l", file.string()}, kToolBudget, kMerged);
         std::string expected;
         for (auto& [name, bytes] : c.files)
           expected += name + " " + std::to_string(bytes.size()) + " 2001-09-14 13:37:42 0x20\n";
-        EXPECT_EQ(l.output, expected);
+        EXPECT_EQ(l.out, expected);
       }
     }
   }
@@ -89,16 +89,17 @@ TEST_F(Peers, OurReaderReadsGcabCabinetsExactly) {
   fs::create_directory(src);
   std::string args;
   for (auto& [name, bytes] : sample()) {
-    writeHost(src / name, bytes);
+    spit(src / name, bytes);
     args += " " + quote(name);
   }
   for (std::string flags : {"-c -z", "-c"}) {
     SCOPED_TRACE(flags);
     fs::path file = tmp / "theirs.cab";
     fs::remove(file);
-    Ran c = run("cd " + quote(src.string()) + " && gcab " + flags + " " + quote(file.string()) + args);
-    ASSERT_EQ(c.status, 0) << c.output;
-    EXPECT_EQ(difference(readCabinet(readHost(file)), sample()), "");
+    Ran c = runShell("cd " + quote(src.string()) + " && gcab " + flags + " " + quote(file.string()) + args, kToolBudget,
+                     kMerged);
+    ASSERT_EQ(c.status, 0) << c.out;
+    EXPECT_EQ(difference(readCabinet(slurp(file)), sample()), "");
   }
 }
 

@@ -17,7 +17,7 @@ TEST(FileInStream, ReadsGiveTheFileBytesWhereverTheyStart) {
   TempDir dir;
   const std::string bytes = randomBytes(700 * 1024 + 13, 1);
   auto path = dir.path() / "data";
-  writeHost(path, bytes);
+  spit(path, bytes);
   cab::FileInStream in(path, "data");
   ASSERT_EQ(in.size(), bytes.size());
 
@@ -68,7 +68,7 @@ TEST(FileOutStream, FileHoldsEveryWriteInOrderWithPatches) {
     EXPECT_EQ(out.written(), want.size());
     out.flush();
   }
-  EXPECT_EQ(readHost(path), want);
+  EXPECT_EQ(slurp(path), want);
 }
 
 TEST(FileOutStream, AFailedWriteIsReportedNamingTheFile) {

@@ -1,13 +1,9 @@
 #include "support.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <random>
-#include <sstream>
 
 #include "cab/reader.h"
 #include "cab/stream.h"
@@ -68,52 +64,6 @@ std::string randomBytes(size_t n, unsigned seed) {
   std::string s(n, '\0');
   for (auto& c : s) c = static_cast<char>(rng() & 0xFF);
   return s;
-}
-
-std::string readHost(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-void writeHost(const fs::path& p, const std::string& bytes) {
-  std::ofstream f(p, std::ios::binary | std::ios::trunc);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-TempDir::TempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "cabtest.XXXXXX").string();
-  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = tmpl;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-  fs::remove_all(path_, ec);
-}
-
-Ran run(const std::string& command) {
-  Ran r;
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  if (!p) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-  int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
-}
-
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-bool haveProgram(const std::string& name) {
-  return run("command -v " + quote(name) + " >/dev/null").status == 0;
 }
 
 std::string makeCabinet(const Files& files, const cab::WriteOptions& options) {

@@ -1,44 +1,38 @@
 #pragma once
-// Helpers shared by the cabinet tests: fixtures, temporary folders, running
-// the peer tools.
+// Helpers shared by the cabinet tests: fixtures and comparisons; folders,
+// host files and the peer tools come from the shared test support.
 #include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "cab/writer.h"
+#include "tests/support/host_files.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace cabtest {
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testsupport::haveProgram;
+using testsupport::quote;
+using testsupport::Ran;
+using testsupport::run;
+using testsupport::runShell;
+using testsupport::slurp;
+using testsupport::spit;
+using testsupport::TempDir;
+
+// What a peer tool or one of ours may take on the largest fixture.
+inline constexpr testsupport::Budget kToolBudget = std::chrono::seconds(120);
+// Standard error and output as one text, as a person sees them.
+inline const testsupport::RunOptions kMerged{.mergeOutput = true};
 
 // Text shaped like a registry file (REGEDIT4 keys and values), n bytes.
 std::string registryText(size_t n, unsigned seed);
 // Incompressible bytes.
 std::string randomBytes(size_t n, unsigned seed);
-
-std::string readHost(const fs::path& p);
-void writeHost(const fs::path& p, const std::string& bytes);
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
-struct Ran {
-  int status = -1;  // exit status, -1 when it did not exit normally
-  std::string output;  // stdout and stderr together
-};
-// Runs a shell command line.
-Ran run(const std::string& command);
-std::string quote(const std::string& s);  // for the shell
-bool haveProgram(const std::string& name);
 
 // name -> bytes members packed into a cabinet in memory.
 using Files = std::vector<std::pair<std::string, std::string>>;

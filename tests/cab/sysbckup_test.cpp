@@ -4,7 +4,7 @@
 #include "cab/reader.h"
 #include "platform/files.h"
 #include "support.h"
-#include "tests/platform/TempMachine.h"
+#include "tests/support/test_machine.h"
 #include "tools/sysbckup/sysbckup.h"
 #include "platform/registry/creg_file.h"
 #include "platform/registry/hive_store.h"
@@ -53,7 +53,7 @@ class WindowsBackups : public testing::TestWithParam<bool> {};
 
 TEST_P(WindowsBackups, ThreeCabinetsOfOlderStatesOneWithoutUserDat) {
   const bool me = GetParam();
-  testing_machine::TempMachine tm;
+  testsupport::TestMachine tm;
   platform::Machine m = tm.open();
   platform::writeFile(m, "C:\\WINDOWS\\System.dat", kSystemDat);
   platform::writeFile(m, "C:\\WINDOWS\\User.dat", "REGEDIT4\r\n\r\n[HKEY_USERS\\.DEFAULT\\Control Panel]\r\n\r\n");
@@ -113,17 +113,19 @@ TEST_P(WindowsBackups, NewMachineHasThemAndPuxListsThem) {
   const bool me = GetParam();
   TempDir tmp;
   fs::path dir = tmp / "machine";
-  Ran init = run(quote(MACHINE_EXE) + " init " + quote(dir.string()) + (me ? " --me" : ""));
-  ASSERT_EQ(init.status, 0) << init.output;
+  std::vector<std::string> init{MACHINE_EXE, "init", dir.string()};
+  if (me) init.push_back("--me");
+  Ran made = run(init, kToolBudget, kMerged);
+  ASSERT_EQ(made.status, 0) << made.out;
   for (int n = 0; n < 3; ++n) {
     std::string cabinet = "C:\\WINDOWS\\SYSBCKUP\\RB00" + std::to_string(n) + ".CAB";
-    Ran list = run("BRAKVEL9X_MACHINE=" + quote(dir.string()) + " " + quote(PUX_EXE) + " /D " + quote(cabinet));
-    ASSERT_EQ(list.status, 0) << list.output;
+    Ran list = run({PUX_EXE, "/D", cabinet}, kToolBudget, {.machine = dir, .mergeOutput = true});
+    ASSERT_EQ(list.status, 0) << list.out;
     for (const char* member : {"System.dat", "System.ini", "Win.ini"})
-      EXPECT_NE(list.output.find(member), std::string::npos) << cabinet << "\n" << list.output;
-    EXPECT_EQ(list.output.find("User.dat") != std::string::npos, n != 1) << list.output;
+      EXPECT_NE(list.out.find(member), std::string::npos) << cabinet << "\n" << list.out;
+    EXPECT_EQ(list.out.find("User.dat") != std::string::npos, n != 1) << list.out;
     // Windows ME backs up its third hive as well.
-    EXPECT_EQ(list.output.find("Classes.dat") != std::string::npos, me) << list.output;
+    EXPECT_EQ(list.out.find("Classes.dat") != std::string::npos, me) << list.out;
   }
 }
 

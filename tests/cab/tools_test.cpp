@@ -15,7 +15,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "support.h"
-#include "tests/platform/TempMachine.h"
+#include "tests/support/test_machine.h"
 
 using namespace cabtest;
 
@@ -53,27 +53,9 @@ std::string sourceBytes(const std::string& member) {
 }
 
 // A tool started on the machine without a shell, so that it can be killed.
-pid_t spawn(const fs::path& machine, const std::vector<std::string>& argv) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setenv("BRAKVEL9X_MACHINE", machine.c_str(), 1);
-    std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    int devnull = ::open("/dev/null", O_WRONLY);
-    ::dup2(devnull, 1);
-    ::dup2(devnull, 2);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  return pid;
-}
-
-// Its exit status, or 128 + the signal that ended it.
-int finish(pid_t pid) {
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+std::unique_ptr<testsupport::Child> spawn(const fs::path& machine, const std::vector<std::string>& argv) {
+  return std::make_unique<testsupport::Child>(argv, testsupport::Child::Output::Discard,
+                                              testsupport::RunOptions{.machine = machine});
 }
 
 class MachineTools : public testing::Test {
@@ -90,9 +72,9 @@ class MachineTools : public testing::Test {
   }
 
   Ran tool(const std::string& exe, const std::vector<std::string>& args) {
-    std::string cmd = "BRAKVEL9X_MACHINE=" + quote(tm.dir().string()) + " " + quote(exe);
-    for (auto& a : args) cmd += " " + quote(a);
-    return run(cmd);
+    std::vector<std::string> argv{exe};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, kToolBudget, {.machine = tm.dir(), .mergeOutput = true});
   }
 
   Ran makecab(const std::string& name, bool classes) {
@@ -102,7 +84,7 @@ class MachineTools : public testing::Test {
 
   fs::path host(const std::string& win) { return m->toHost(win); }
 
-  testing_machine::TempMachine tm;
+  testsupport::TestMachine tm;
   std::optional<platform::Machine> m;
   std::string P;
 };
@@ -120,13 +102,13 @@ TEST_P(ProgramDirectives, MakeTheArchiveThePeersAcceptAndPuxGivesBack) {
   const ProgramCase& c = GetParam();
   if (std::string(c.folder) != P) useFolder(c.folder);
   Ran r = makecab(c.name, c.classes);
-  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_EQ(r.status, 0) << r.out;
   std::string archive = P + "\\archive\\" + c.name + ".kvt";
   fs::path file = host(archive);
   ASSERT_TRUE(fs::exists(file)) << file;
   EXPECT_EQ(listFolder(file.parent_path()), std::vector<std::string>{std::string(c.name) + ".kvt"});
 
-  std::string bytes = readHost(file);
+  std::string bytes = slurp(file);
   EXPECT_EQ(static_cast<uint8_t>(bytes[30]) & 4, 4);  // reserve present
   EXPECT_EQ(static_cast<uint8_t>(bytes[36]) | (static_cast<uint8_t>(bytes[37]) << 8), 6144);
   cab::Reader reader(std::make_unique<cab::MemoryInStream>(bytes), "archive");
@@ -140,29 +122,29 @@ TEST_P(ProgramDirectives, MakeTheArchiveThePeersAcceptAndPuxGivesBack) {
   EXPECT_EQ(names, expected);
 
   if (haveProgram("cabextract") && haveProgram("gcab")) {
-    Ran t1 = run("cabextract -t " + quote(file.string()));
-    EXPECT_EQ(t1.status, 0) << t1.output;
-    Ran t2 = run("gcab -t " + quote(file.string()));
-    EXPECT_EQ(t2.status, 0) << t2.output;
+    Ran t1 = run({"cabextract", "-t", file.string()}, kToolBudget, kMerged);
+    EXPECT_EQ(t1.status, 0) << t1.out;
+    Ran t2 = run({"gcab", "-t", file.string()}, kToolBudget, kMerged);
+    EXPECT_EQ(t2.status, 0) << t2.out;
     TempDir out;
-    Ran x = run("gcab -x -C " + quote(out.path().string()) + " " + quote(file.string()));
-    ASSERT_EQ(x.status, 0) << x.output;
-    for (auto& n : expected) EXPECT_EQ(readHost(out / n), sourceBytes(n)) << n;
+    Ran x = run({"gcab", "-x", "-C", out.path().string(), file.string()}, kToolBudget, kMerged);
+    ASSERT_EQ(x.status, 0) << x.out;
+    for (auto& n : expected) EXPECT_EQ(slurp(out / n), sourceBytes(n)) << n;
   }
 
   // The program's all-members shape, short paths, no trailing backslash.
   std::string k = m->shortPath(archive), s = m->shortPath(P);
   ASSERT_FALSE(k.empty());
   Ran all = tool(kPux, {k, "/Y", "/E", "/L", s + "\\Rescue"});
-  ASSERT_EQ(all.status, 0) << all.output;
-  for (auto& n : expected) EXPECT_EQ(readHost(host(P + "\\Rescue\\" + n)), sourceBytes(n)) << n;
+  ASSERT_EQ(all.status, 0) << all.out;
+  for (auto& n : expected) EXPECT_EQ(slurp(host(P + "\\Rescue\\" + n)), sourceBytes(n)) << n;
   EXPECT_EQ(listFolder(host(P + "\\Rescue")).size(), expected.size());
 
   // The one-member shape.
   platform::deleteFile(*m, P + "\\Exchange\\info.txt");
   Ran one = tool(kPux, {k, "/Y", "/L", s + "\\Exchange", "info.txt"});
-  ASSERT_EQ(one.status, 0) << one.output;
-  EXPECT_EQ(readHost(host(P + "\\Exchange\\info.txt")), sourceBytes("info.txt"));
+  ASSERT_EQ(one.status, 0) << one.out;
+  EXPECT_EQ(slurp(host(P + "\\Exchange\\info.txt")), sourceBytes("info.txt"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -184,16 +166,16 @@ TEST_F(MachineTools, ArchiveIsReplacedOnlyByACompleteCabinetAndKeepsItsShortName
   platform::writeFile(*m, P + "\\Exchange\\System.dat", "changed");
   ASSERT_EQ(makecab("Backup 2", true).status, 0);
   EXPECT_EQ(m->shortPath(second), shortName);
-  std::string good = readHost(host(second));
+  std::string good = slurp(host(second));
   EXPECT_EQ(readCabinet(good)[1].second, "changed");
 
   platform::deleteFile(*m, P + "\\Exchange\\User.dat");
   Ran r = makecab("Backup 2", true);
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.output.find("kvt.ddf:13: cannot read C:\\Program Files\\Brakvel 9x\\Exchange\\User.dat"),
+  EXPECT_NE(r.out.find("kvt.ddf:13: cannot read C:\\Program Files\\Brakvel 9x\\Exchange\\User.dat"),
             std::string::npos)
-      << r.output;
-  EXPECT_EQ(readHost(host(second)), good);
+      << r.out;
+  EXPECT_EQ(slurp(host(second)), good);
   EXPECT_EQ(listFolder(host(P + "\\archive")), std::vector<std::string>{"Backup 2.kvt"});
 }
 
@@ -211,7 +193,7 @@ TEST_P(MakecabBadInput, FailsNamingTheFaultAndLeavesNothing) {
   platform::writeFile(*m, P + "\\util\\kvt.ddf", directive);
   Ran r = tool(kMakecab, {"/F", P + "\\util\\kvt.ddf"});
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.output.find(GetParam().message), std::string::npos) << r.output;
+  EXPECT_NE(r.out.find(GetParam().message), std::string::npos) << r.out;
   if (fs::exists(host(P + "\\archive"))) {
     EXPECT_EQ(listFolder(host(P + "\\archive")), std::vector<std::string>{});
   }
@@ -274,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MachineTools, MissingDirectiveAndBadCommandLinesFail) {
   Ran r = tool(kMakecab, {"/f", P + "\\util\\nothing.ddf"});
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.output.find("nothing.ddf"), std::string::npos) << r.output;
+  EXPECT_NE(r.out.find("nothing.ddf"), std::string::npos) << r.out;
   EXPECT_NE(tool(kMakecab, {}).status, 0);
   EXPECT_NE(tool(kPux, {}).status, 0);
   EXPECT_NE(tool(kPux, {"x.cab", "/Q"}).status, 0);
@@ -302,8 +284,8 @@ TEST_F(MachineTools, PuxGivesMembersTheirDateTimeAndAttributes) {
   const std::string got = P + "\\Exchange\\System.dat";
   for (int round = 0; round < 2; ++round) {
     Ran r = tool(kPux, {"C:\\WINDOWS\\RB000.CAB", "/Y", "/E", "/L", P + "\\Exchange\\"});
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(readHost(host(got)), bytes);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(slurp(host(got)), bytes);
     EXPECT_EQ(platform::getAttributes(*m, got) & 0x27, 0x27);
     platform::DateTime t = platform::lastModified(*m, got);
     EXPECT_EQ(std::vector<int>({t.year, t.month, t.day, t.hour, t.minute, t.second}),
@@ -311,16 +293,16 @@ TEST_F(MachineTools, PuxGivesMembersTheirDateTimeAndAttributes) {
     // /Y never replaces a read-only file: the next round clears it first.
     Ran refused = tool(kPux, {"C:\\WINDOWS\\RB000.CAB", "/Y", "/E", "/L", P + "\\Exchange\\"});
     EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.output.find(got + " is read-only and is not replaced; nothing extracted"), std::string::npos)
-        << refused.output;
+    EXPECT_NE(refused.out.find(got + " is read-only and is not replaced; nothing extracted"), std::string::npos)
+        << refused.out;
     EXPECT_EQ(platform::getAttributes(*m, got) & 0x27, 0x27);
     platform::setAttributes(*m, got, platform::kArchive);
   }
 
   Ran list = tool(kPux, {"/D", "C:\\WINDOWS\\rb000.cab"});
   EXPECT_EQ(list.status, 0);
-  EXPECT_NE(list.output.find("04-23-1999  21:05:10  ASHR          5000  System.dat"), std::string::npos)
-      << list.output;
+  EXPECT_NE(list.out.find("04-23-1999  21:05:10  ASHR          5000  System.dat"), std::string::npos)
+      << list.out;
 }
 
 TEST_F(MachineTools, PuxKeepsToTheFloppysRoomAndWriteProtection) {
@@ -349,8 +331,8 @@ TEST_F(MachineTools, PuxKeepsToTheFloppysRoomAndWriteProtection) {
     m->setIni("Floppy", "WriteProtected", c.writeProtected);
     auto before = listFolder(tm.dir() / "drive_a");
     Ran r = tool(kPux, {m->shortPath(P + "\\util\\ad.kvt"), "/Y", "/E", "/L", "A:\\"});
-    EXPECT_EQ(r.status, c.status) << r.output;
-    EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+    EXPECT_EQ(r.status, c.status) << r.out;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
     if (c.status != 0) {
       EXPECT_EQ(listFolder(tm.dir() / "drive_a"), before);
     }
@@ -360,11 +342,11 @@ TEST_F(MachineTools, PuxKeepsToTheFloppysRoomAndWriteProtection) {
 TEST_F(MachineTools, TheNextRunRemovesWhatKilledRunsLeft) {
   // A run killed while it wrote: its temporary, and the folder of a set it
   // was putting together.
-  pid_t dead = spawn(tm.dir(), {"/bin/sleep", "10"});
+  auto sleeper = spawn(tm.dir(), {"/bin/sleep", "10"});
+  const pid_t dead = sleeper->pid();
   std::string started;
   for (int i = 0; i < 200 && started.empty(); ++i) started = platform::processStartTime(dead);
-  ::kill(dead, SIGKILL);
-  finish(dead);
+  sleeper->kill();
   const std::string stale = ".~brakvel-" + std::to_string(dead) + "-" + started + "-";
   struct {
     const char* tool;
@@ -373,11 +355,11 @@ TEST_F(MachineTools, TheNextRunRemovesWhatKilledRunsLeft) {
   ASSERT_EQ(makecab("x", true).status, 0);
   for (auto& c : cases) {
     SCOPED_TRACE(c.tool);
-    writeHost(host(c.folder) / (stale + "0"), std::string(100000, 'p'));
+    spit(host(c.folder) / (stale + "0"), std::string(100000, 'p'));
     fs::create_directories(host(c.folder).parent_path() / (stale + "1") / "Rescue");
     Ran r = std::string(c.tool) == "Makecab" ? makecab("x", true)
                                               : tool(kPux, {P + "\\archive\\x.kvt", "/Y", "/E", "/L", c.folder});
-    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_FALSE(fs::exists(host(c.folder) / (stale + "0")));
     if (std::string(c.tool) == "pux") {
       EXPECT_FALSE(fs::exists(host(c.folder).parent_path() / (stale + "1")));
@@ -432,10 +414,10 @@ TEST_F(MachineTools, AKilledPuxLeavesTheOldSetOrTheNewOneWhole) {
     return -1;
   };
   auto start = [&](int g) { return spawn(tm.dir(), {kPux, gens[g].path, "/Y", "/E", "/L", rescue}); };
-  ASSERT_EQ(finish(start(0)), 0);
+  ASSERT_EQ(start(0)->wait(kToolBudget), 0);
   ASSERT_EQ(holds(), 0);
   auto began = std::chrono::steady_clock::now();
-  ASSERT_EQ(finish(start(1)), 0);
+  ASSERT_EQ(start(1)->wait(kToolBudget), 0);
   const auto runTime = std::chrono::steady_clock::now() - began;
   ASSERT_EQ(holds(), 1);
 
@@ -443,11 +425,10 @@ TEST_F(MachineTools, AKilledPuxLeavesTheOldSetOrTheNewOneWhole) {
   int current = 1, old = 0, fresh = 0;
   for (int trial = 0; trial < 30; ++trial) {
     int next = 1 - current;
-    pid_t pid = start(next);
+    auto pending = start(next);
     std::uniform_int_distribution<long> at(0, std::chrono::duration_cast<std::chrono::microseconds>(runTime).count() * 3 / 2);
     std::this_thread::sleep_for(std::chrono::microseconds(at(random)));
-    ::kill(pid, SIGKILL);
-    finish(pid);
+    pending->kill();
     int now = holds();
     ASSERT_NE(now, -1) << "trial " << trial << ": a mixed set";
     (now == current ? old : fresh) += 1;
@@ -457,7 +438,7 @@ TEST_F(MachineTools, AKilledPuxLeavesTheOldSetOrTheNewOneWhole) {
   EXPECT_GT(old, 0);
   EXPECT_GT(fresh, 0);
   // The next run takes away what the killed ones left.
-  ASSERT_EQ(finish(start(1 - current)), 0);
+  ASSERT_EQ(start(1 - current)->wait(kToolBudget), 0);
   for (const fs::path& dir : {host(rescue), host(P)})
     for (const auto& e : fs::directory_iterator(dir))
       EXPECT_EQ(e.path().filename().string().rfind(".~brakvel-", 0), std::string::npos) << e.path();
@@ -467,9 +448,9 @@ TEST_F(MachineTools, AKilledPuxLeavesTheOldSetOrTheNewOneWhole) {
 class HostPux : public testing::Test {
  protected:
   Ran pux(const std::vector<std::string>& args) {
-    std::string cmd = "env -u BRAKVEL9X_MACHINE " + quote(kPux);
-    for (auto& a : args) cmd += " " + quote(a);
-    return run(cmd);
+    std::vector<std::string> argv{kPux};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, kToolBudget, {.env = {{"BRAKVEL9X_MACHINE", std::nullopt}}, .mergeOutput = true});
   }
   TempDir tmp;
 };
@@ -491,18 +472,18 @@ TEST_P(PuxRefuses, WithAMessageAndNothingWritten) {
   fs::path cabinet = tmp / "in.cab";
   std::string bytes = GetParam().cabinet();
   if (bytes.empty()) GTEST_SKIP() << "cabinet corpus not found at " << CAB_CORPUS;
-  writeHost(cabinet, bytes);
+  spit(cabinet, bytes);
   fs::path out = tmp / "out";
   fs::create_directory(out);
-  writeHost(out / "kept.txt", "old");
+  spit(out / "kept.txt", "old");
   std::vector<std::string> args = {cabinet.string()};
   for (auto a : GetParam().args) args.push_back(a == "OUT" ? out.string() : a);
   Ran r = pux(args);
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.output.find(GetParam().message), std::string::npos) << r.output;
-  EXPECT_NE(r.output.find(cabinet.string()), std::string::npos) << r.output;
+  EXPECT_NE(r.out.find(GetParam().message), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(cabinet.string()), std::string::npos) << r.out;
   EXPECT_EQ(listFolder(tmp.path()), (std::vector<std::string>{"in.cab", "out", "out/kept.txt"}));
-  EXPECT_EQ(readHost(out / "kept.txt"), "old");
+  EXPECT_EQ(slurp(out / "kept.txt"), "old");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -560,31 +541,31 @@ INSTANTIATE_TEST_SUITE_P(
         PuxBad{"trailing_dot", [] { return withMember("info.", "x"); }, {"/Y", "/E", "/L", "OUT"},
                "it ends with a dot or a blank"},
         PuxBad{"spanned",
-               [] { return readHost(fs::path(CAB_CORPUS) / "multi_basic_pt2.cab"); },
+               [] { return slurp(fs::path(CAB_CORPUS) / "multi_basic_pt2.cab"); },
                {"/Y", "/E", "/L", "OUT"}, "part of a set"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST_F(HostPux, WithoutYAnExistingFileIsKeptAndTheRunFails) {
   fs::path cabinet = tmp / "in.cab";
-  writeHost(cabinet, makeCabinet({{"a.txt", "new a"}, {"b.txt", "new b"}}));
-  writeHost(tmp / "a.txt", "old a");
+  spit(cabinet, makeCabinet({{"a.txt", "new a"}, {"b.txt", "new b"}}));
+  spit(tmp / "a.txt", "old a");
   Ran r = pux({cabinet.string(), "/E", "/L", tmp.path().string()});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("a.txt exists already"), std::string::npos) << r.output;
-  EXPECT_EQ(readHost(tmp / "a.txt"), "old a");
-  EXPECT_EQ(readHost(tmp / "b.txt"), "new b");
+  EXPECT_NE(r.out.find("a.txt exists already"), std::string::npos) << r.out;
+  EXPECT_EQ(slurp(tmp / "a.txt"), "old a");
+  EXPECT_EQ(slurp(tmp / "b.txt"), "new b");
   Ran y = pux({cabinet.string(), "/Y", "/E", "/L", tmp.path().string() + "/"});
-  EXPECT_EQ(y.status, 0) << y.output;
-  EXPECT_EQ(readHost(tmp / "a.txt"), "new a");
+  EXPECT_EQ(y.status, 0) << y.out;
+  EXPECT_EQ(slurp(tmp / "a.txt"), "new a");
 }
 
 TEST_F(HostPux, MembersInSubfoldersStayInsideTheTarget) {
   fs::path cabinet = tmp / "in.cab";
-  writeHost(cabinet, makeCabinet({{"sub\\deeper\\x.txt", "x"}}));
+  spit(cabinet, makeCabinet({{"sub\\deeper\\x.txt", "x"}}));
   fs::create_directory(tmp / "out");
   Ran r = pux({cabinet.string(), "/Y", "/E", "/L", (tmp / "out").string()});
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(readHost(tmp / "out" / "sub" / "deeper" / "x.txt"), "x");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(slurp(tmp / "out" / "sub" / "deeper" / "x.txt"), "x");
 }
 
 TEST_F(HostPux, ReadsPeerCabinetsExactly) {
@@ -594,20 +575,21 @@ TEST_F(HostPux, ReadsPeerCabinetsExactly) {
   Files files = {{"System.dat", registryText(400000, 21)}, {"Win.ini", ""}, {"r.bin", randomBytes(70000, 22)}};
   std::string names;
   for (auto& [n, b] : files) {
-    writeHost(src / n, b);
+    spit(src / n, b);
     names += " " + n;
   }
   for (std::string flags : {"-c -z", "-c"}) {
     SCOPED_TRACE(flags);
     fs::path cabinet = tmp / "peer.cab";
     fs::remove(cabinet);
-    ASSERT_EQ(run("cd " + quote(src.string()) + " && gcab " + flags + " " + quote(cabinet.string()) + names).status, 0);
+    ASSERT_EQ(runShell("cd " + quote(src.string()) + " && gcab " + flags + " " + quote(cabinet.string()) + names,
+                       kToolBudget, kMerged).status, 0);
     fs::path out = tmp / "out";
     fs::remove_all(out);
     fs::create_directory(out);
     Ran r = pux({cabinet.string(), "/Y", "/E", "/L", out.string()});
-    ASSERT_EQ(r.status, 0) << r.output;
-    for (auto& [n, b] : files) EXPECT_EQ(readHost(out / n), b) << n;
+    ASSERT_EQ(r.status, 0) << r.out;
+    for (auto& [n, b] : files) EXPECT_EQ(slurp(out / n), b) << n;
   }
 }
 
@@ -620,16 +602,16 @@ TEST_F(HostPux, CorpusCabinetsGiveTheOutcomeOfTheirTable) {
     fs::create_directory(out);
     Ran r = pux({(dir / name).string(), "/Y", "/E", "/L", out.string()});
     if (outcome == "ok") {
-      EXPECT_EQ(r.status, 0) << r.output;
+      EXPECT_EQ(r.status, 0) << r.out;
       cab::Reader reader(std::make_unique<cab::FileInStream>(dir / name), name);
       for (auto& mem : reader.members()) EXPECT_TRUE(fs::exists(out / mem.name)) << mem.name;
       EXPECT_EQ(pux({"/D", (dir / name).string()}).status, 0);
     } else {
-      EXPECT_NE(r.status, 0) << r.output;
-      EXPECT_NE(r.output.find(name), std::string::npos) << r.output;
-      EXPECT_EQ(listFolder(out), std::vector<std::string>{}) << r.output;
+      EXPECT_NE(r.status, 0) << r.out;
+      EXPECT_NE(r.out.find(name), std::string::npos) << r.out;
+      EXPECT_EQ(listFolder(out), std::vector<std::string>{}) << r.out;
       if (outcome == "spanned") {
-        EXPECT_NE(r.output.find("part of a set"), std::string::npos) << r.output;
+        EXPECT_NE(r.out.find("part of a set"), std::string::npos) << r.out;
       }
     }
   }

@@ -2,7 +2,7 @@
 // files the program's own generator writes, run by DOS seeing 8.3 names.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <chrono>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -11,6 +11,8 @@
 #include "tools/command/floppy_boot.h"
 #include "disks/autoexec.h"
 #include "test_machine.h"
+#include "tests/support/host_files.h"
+#include "tests/support/process.h"
 
 using command::Stop;
 using dostest::TestMachine;
@@ -28,10 +30,7 @@ size_t lineCount(const std::string& text) {
   return n;
 }
 
-std::string hostBytes(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+using testsupport::slurp;
 
 struct Boot {
   command::BootResult result;
@@ -44,9 +43,9 @@ struct Boot {
 void extractDiskArchive(const TestMachine& t, const std::string& hostKvt, const std::string& name) {
   std::string kvt = kProgram + "\\util\\" + name;
   fs::copy_file(hostKvt, t.m().toHost(kvt));
-  std::string cmd = "BRAKVEL9X_MACHINE='" + t.root().string() + "' '" + PUX_EXE + "' '" +
-                    t.m().shortPath(kvt) + "' /Y /E /L 'A:\\' >/dev/null 2>&1";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  testsupport::Ran r = testsupport::run({PUX_EXE, t.m().shortPath(kvt), "/Y", "/E", "/L", "A:\\"},
+                                        std::chrono::seconds(120), {.machine = t.root()});
+  ASSERT_EQ(r.status, 0) << r.output();
 }
 
 Boot boot(const TestMachine& t) {
@@ -147,7 +146,7 @@ TEST(RescueFloppy, TheDiskArchiveHoldsARealRestartProgramAndInstructions) {
   TestMachine t;
   extractDiskArchive(t, AD_KVT, "ad.kvt");
   std::string com = t.read("A:\\DOSRESET.COM");
-  EXPECT_EQ(com, hostBytes(DOSRESET_COM));
+  EXPECT_EQ(com, slurp(DOSRESET_COM));
   // a .COM program small enough for any floppy, ending in JMP FFFF:0000
   ASSERT_GE(com.size(), 11u);
   EXPECT_LT(com.size(), 256u);
@@ -210,7 +209,7 @@ TEST(ReinstallFloppy, DeletesWindowsKeepsTheRestAndStartsSetup) {
       for (auto& e : fs::recursive_directory_iterator(c)) {
         std::string rel = fs::relative(e.path(), c).string();
         if (rel.rfind("WINDOWS", 0) == 0 || rel.rfind("_restore", 0) == 0) continue;
-        s[rel] = e.is_regular_file() ? hostBytes(e.path()) : "<dir>";
+        s[rel] = e.is_regular_file() ? slurp(e.path()) : "<dir>";
       }
       return s;
     };

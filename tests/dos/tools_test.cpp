@@ -6,13 +6,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <chrono>
 #include <fstream>
 
 #include "platform/files.h"
 #include "platform/launcher.h"
 #include "platform/tasks.h"
 #include "test_machine.h"
+#include "tests/support/process.h"
+#include "tests/support/wait.h"
 
 using dostest::TestMachine;
 
@@ -20,29 +22,14 @@ namespace {
 
 const std::string kProgram = "C:\\Program Files\\Brakvel 9x";
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
+using Result = testsupport::Ran;
 
-std::string quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
+// A tool of the machine run as the launcher runs it: standard error within
+// the output, no input.
 Result run(const TestMachine& t, const std::string& exe, const std::vector<std::string>& args) {
-  std::string cmd = "BRAKVEL9X_MACHINE=" + quote(t.root().string()) + " " + quote(exe);
-  for (auto& a : args) cmd += " " + quote(a);
-  cmd += " 2>&1 </dev/null";
-  Result r;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  std::vector<std::string> argv{exe};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return testsupport::run(argv, std::chrono::seconds(120), {.machine = t.root(), .mergeOutput = true});
 }
 
 // A stand-in for the cabinet maker: a host program that records how it was
@@ -143,10 +130,8 @@ TEST(Rundll32, RestartClosesTheMachinesProgramsFirst) {
   EXPECT_EQ(r.out.rfind("Closing Brakvel 9x\n", 0), 0u) << r.out;
   int status = 0;
   pid_t ended = 0;
-  for (int i = 0; i < 100 && ended == 0; ++i) {
-    ended = ::waitpid(child, &status, WNOHANG);
-    if (ended == 0) ::usleep(50000);
-  }
+  testsupport::waitUntil([&] { return (ended = ::waitpid(child, &status, WNOHANG)) != 0; }, std::chrono::seconds(5),
+                         "the program to close");
   if (ended == 0) {
     ::kill(child, SIGKILL);
     ::waitpid(child, &status, 0);

@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "tools/rundll32/restart.h"
 #include "test_machine.h"
+#include "tests/support/process.h"
 
 using dostest::TestMachine;
 namespace fs = std::filesystem;
@@ -127,24 +128,10 @@ TEST(WinInit, RestartWithoutRunningProgramsStartsWindows) {
 namespace {
 
 // The machine's RUNDLL32 restarting it, as a process that can be killed.
-pid_t startRestart(const TestMachine& t) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::setenv("BRAKVEL9X_MACHINE", t.root().c_str(), 1);
-    ::unsetenv("BRAKVEL9X_CMDLINE");
-    int devnull = ::open("/dev/null", O_WRONLY);
-    ::dup2(devnull, 1);
-    ::dup2(devnull, 2);
-    ::execl(RUNDLL32_EXE, RUNDLL32_EXE, "shell32.dll,SHExitWindowsEx", "2", static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  return pid;
-}
-
-int waitFor(pid_t pid) {
-  int st = 0;
-  ::waitpid(pid, &st, 0);
-  return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+std::unique_ptr<testsupport::Child> startRestart(const TestMachine& t) {
+  return std::make_unique<testsupport::Child>(
+      std::vector<std::string>{RUNDLL32_EXE, "shell32.dll,SHExitWindowsEx", "2"}, testsupport::Child::Output::Discard,
+      testsupport::RunOptions{.machine = t.root(), .env = {{"BRAKVEL9X_CMDLINE", std::nullopt}}});
 }
 
 }  // namespace
@@ -169,16 +156,15 @@ TEST(WinInit, ARestartKilledAtAnyMomentIsFinishedByTheNext) {
     text += "NUL=C:\\WINDOWS\\SETUP.TMP\r\n";
     t.write(kIni, text);
 
-    pid_t pid = startRestart(t);
+    auto rundll = startRestart(t);
     if (trial == 0) {  // the first runs whole, to time a run
       auto began = std::chrono::steady_clock::now();
-      ASSERT_EQ(waitFor(pid), 0);
+      ASSERT_EQ(rundll->wait(std::chrono::seconds(60)), 0);
       runTime = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began);
     } else {
       std::uniform_int_distribution<long> at(0, runTime.count() * 3 / 2);
       std::this_thread::sleep_for(std::chrono::microseconds(at(random)));
-      ::kill(pid, SIGKILL);
-      waitFor(pid);
+      rundll->kill();
       bool begun = t.exists("C:\\WINDOWS\\WinInit.run") || !t.exists(kProgram + "\\Exchange\\Win.ini");
       if (t.exists(kIni) && begun) ++interrupted;
       std::ostringstream s;

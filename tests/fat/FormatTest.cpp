@@ -46,7 +46,7 @@ TEST(FloppyFormat, TheBootSectorIsWindows98s) {
   Result dirList = mtools("mdir", img, {"::/"});
   EXPECT_NE(dirList.out.find("Volume in drive : has no label"), std::string::npos) << dirList.out;
   EXPECT_NE(dirList.out.find("1 457 664 bytes free"), std::string::npos) << dirList.out;
-  Result probe = run({"blkid", "-p", img.path.string()});
+  Result probe = testsupport::run({"blkid", "-p", img.path.string()}, kPeerBudget, {.mergeOutput = true});
   EXPECT_NE(probe.out.find("TYPE=\"vfat\""), std::string::npos) << probe.out;
   EXPECT_NE(probe.out.find("VERSION=\"FAT12\""), std::string::npos) << probe.out;
   auto v = mount(img, "A:");
@@ -79,10 +79,12 @@ TEST(FloppyFormat, DosBoxReadsAndWritesIt) {
   fs::path c = dir / "c";
   fs::create_directories(c);
   spit(dir / "dosbox.conf", "[sdl]\noutput=surface\n[mixer]\nnosound=true\n[speaker]\npcspeaker=false\n");
-  Result r = run({"env", "SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy", "timeout", "60", "dosbox", "-conf",
-                  (dir / "dosbox.conf").string(), "-c", "mount c " + c.string(), "-c",
-                  "imgmount a " + img.path.string() + " -t floppy", "-c", "copy a:\\LONGFO~1\\SOMETE~1.TXT c:\\OUT.TXT",
-                  "-c", "echo from dosbox> a:\\DOSBOX.TXT", "-c", "exit"});
+  Result r = testsupport::run({"dosbox", "-conf", (dir / "dosbox.conf").string(), "-c", "mount c " + c.string(), "-c",
+                               "imgmount a " + img.path.string() + " -t floppy", "-c",
+                               "copy a:\\LONGFO~1\\SOMETE~1.TXT c:\\OUT.TXT", "-c", "echo from dosbox> a:\\DOSBOX.TXT",
+                               "-c", "exit"},
+                              std::chrono::seconds(60),
+                              {.env = {{"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}}, .mergeOutput = true});
   EXPECT_EQ(slurp(c / "OUT.TXT"), "written by the library\r\n") << r.out;
   auto v = mount(img, "A:");
   EXPECT_EQ(v->readAll("DOSBOX.TXT"), "from dosbox\r\n");

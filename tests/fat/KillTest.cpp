@@ -7,11 +7,11 @@
 #include <random>
 #include <thread>
 
-#include "tests/fat/child.h"
 #include "tests/fat/support.h"
 
 using namespace platform;
 using namespace testing_fat;
+using testsupport::Child;
 
 namespace {
 

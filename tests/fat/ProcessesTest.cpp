@@ -5,11 +5,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "tests/fat/child.h"
 #include "tests/fat/support.h"
 
 using namespace platform;
 using namespace testing_fat;
+using testsupport::Child;
 
 namespace {
 
@@ -22,10 +22,12 @@ TEST(Processes, EachSeesWhatAnotherWroteAtOnce) {
   for (int i = 0; i < 12; ++i) {
     std::string mine = "MINE" + std::to_string(i) + ".TXT", theirs = "THEIRS" + std::to_string(i) + ".TXT";
     v->writeInPlace(mine, "m" + std::to_string(i), false);
-    ASSERT_EQ(run({FAT_DRIVER, img.path.string(), "put", theirs}, "t" + std::to_string(i)).status, 0);
+    ASSERT_EQ(testsupport::run({FAT_DRIVER, img.path.string(), "put", theirs}, kPeerBudget, {.input = "t" + std::to_string(i)})
+                  .status,
+              0);
     EXPECT_EQ(v->readAll(theirs), "t" + std::to_string(i));
-    EXPECT_EQ(run({FAT_DRIVER, img.path.string(), "get", mine}).out, "m" + std::to_string(i));
-    ASSERT_EQ(run({FAT_DRIVER, img.path.string(), "rm", mine}).status, 0);
+    EXPECT_EQ(testsupport::run({FAT_DRIVER, img.path.string(), "get", mine}, kPeerBudget).out, "m" + std::to_string(i));
+    ASSERT_EQ(testsupport::run({FAT_DRIVER, img.path.string(), "rm", mine}, kPeerBudget).status, 0);
     EXPECT_FALSE(v->find(mine)) << i;
   }
   EXPECT_EQ(v->list("").size(), 12u);
@@ -61,8 +63,8 @@ TEST(Processes, TwoWritersAtOnceBothFinishWhole) {
   Image img = makeImage(dir.path(), Kind::Fat16, "disk.img");
   Child one({FAT_DRIVER, img.path.string(), "cycle", "1", "25", "20000", "ONE.BIN", "TWO.BIN"});
   Child two({FAT_DRIVER, img.path.string(), "cycle", "1", "25", "30000", "THREE.BIN"});
-  EXPECT_EQ(one.wait(), 0);
-  EXPECT_EQ(two.wait(), 0);
+  EXPECT_EQ(one.wait(kPeerBudget), 0);
+  EXPECT_EQ(two.wait(kPeerBudget), 0);
   auto v = mount(img);
   EXPECT_EQ(versionOf("ONE.BIN", v->readAll("ONE.BIN"), 20000), 25);
   EXPECT_EQ(versionOf("TWO.BIN", v->readAll("TWO.BIN"), 20000), 25);

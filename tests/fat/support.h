@@ -1,46 +1,36 @@
 #pragma once
-// What the FAT tests share: a temporary folder, images made by mkfs.fat
+// What the FAT tests share: images made by mkfs.fat
 // (with or without a partition table in front), and the peers run as
 // processes: mtools on IMAGE@@OFFSET and fsck.fat -n on the partition.
 #include <cstdint>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/fat/fat_volume.h"
+#include "tests/support/errors.h"
+#include "tests/support/host_files.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 #include "tests/fat/versions.h"
 
 namespace testing_fat {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const std::string& name) const { return path_ / name; }
+using testsupport::errorOf;
+using testsupport::slurp;
+using testsupport::spit;
+using testsupport::TempDir;
+// A peer's exit status and its output (standard error within it).
+using Result = testsupport::Ran;
 
- private:
-  fs::path path_;
-};
-
-struct Result {
-  int status = -1;  // exit status; -1 when the program could not run
-  std::string out;  // stdout and stderr together
-};
 // Writes a file through a writer and commits it.
 void put(platform::Volume& v, const std::string& path, const std::string& bytes, platform::NewFile file = {});
 
-// The number of the platform::Error f throws, 0 when it throws none.
-int errorOf(const std::function<void()>& f);
-
-// Runs argv without a shell, stdin from /dev/null unless input is given.
-Result run(const std::vector<std::string>& argv, const std::string& input = {});
+// What one run of a peer (mtools, fsck.fat, mkfs.fat) may take.
+inline constexpr testsupport::Budget kPeerBudget = std::chrono::seconds(120);
 
 enum class Kind { Floppy, Fat12, Fat16, Fat32, Fat16Mbr, Fat32Mbr };
 std::string kindName(Kind k);
@@ -71,10 +61,6 @@ bool fsckClean(const Image& img, std::string* report = nullptr);
 // copies that differ but are intact, an unknown free count); empty when
 // nothing else.
 std::string fsckBeyondKill(const Image& img);
-
-// Bytes of a host file, and a host file made of bytes.
-std::string slurp(const fs::path& p);
-void spit(const fs::path& p, const std::string& bytes);
 
 // One line of mdir output parsed: short name, extension, size or <DIR>,
 // date, time, long name.

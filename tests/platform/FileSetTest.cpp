@@ -4,16 +4,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <functional>
 
-#include "TempMachine.h"
+#include "tests/support/test_machine.h"
+#include "tests/support/errors.h"
 #include "platform/error.h"
 #include "platform/fileset.h"
 #include "platform/temporaries.h"
 
 using namespace platform;
-using testing_machine::TempMachine;
-using testing_machine::errorOf;
+using TempMachine = testsupport::TestMachine;
+using testsupport::errorOf;
 namespace fs = std::filesystem;
 
 namespace {

@@ -4,13 +4,14 @@
 #include <fstream>
 #include <functional>
 
-#include "TempMachine.h"
+#include "tests/support/test_machine.h"
+#include "tests/support/errors.h"
 #include "platform/error.h"
 #include "platform/files.h"
 
 using namespace platform;
-using testing_machine::TempMachine;
-using testing_machine::errorOf;
+using TempMachine = testsupport::TestMachine;
+using testsupport::errorOf;
 
 namespace {
 
@@ -286,7 +287,7 @@ TEST_F(Files, OddNamesDoNotBreakAnything) {
 // --- floppy -----------------------------------------------------------------------
 
 TEST(Floppy, NoDiskIsDiskNotReady) {
-  TempMachine tm(testing_machine::kStandardIni, /*floppyInserted=*/false);
+  TempMachine tm({.floppy = testsupport::Floppy::None});
   Machine m = tm.open();
   std::function<void()> calls[] = {
       [&] { readFile(m, "A:\\AUTOEXEC.BAT"); },

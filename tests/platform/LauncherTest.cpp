@@ -5,14 +5,16 @@
 #include <fstream>
 #include <thread>
 
-#include "TempMachine.h"
+#include "tests/support/test_machine.h"
+#include "tests/support/wait.h"
+#include "tests/support/environment.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/launcher.h"
 #include "platform/timer.h"
 
 using namespace platform;
-using testing_machine::TempMachine;
+using TempMachine = testsupport::TestMachine;
 
 namespace {
 
@@ -223,7 +225,7 @@ TEST_F(LauncherTest, BatchFilesRunThroughTheCommandInterpreter) {
             "2 /C C:\\Program Files\\Brakvel 9x\\util\\kvt.bat \n/C \"C:\\Program Files\\Brakvel 9x\\util\\kvt.bat\"\n");
   // COMSPEC names another interpreter.
   install(m, "C:\\DOS\\SHELL.EXE", "echo other");
-  testing_machine::ScopedEnv comspec("BRAKVEL9X_ENV_COMSPEC", "C:\\DOS\\SHELL.EXE");
+  testsupport::ScopedEnv comspec("BRAKVEL9X_ENV_COMSPEC", "C:\\DOS\\SHELL.EXE");
   Launcher l2(m, windows);
   EXPECT_EQ(finish(l2, windows, l2.start("C:\\UTIL\\Y", WindowStyle::Hide)).output, "other\n");
 }
@@ -256,8 +258,5 @@ TEST_F(LauncherTest, ToolsOutliveTheLauncher) {
     Launcher l(m, windows);
     l.start("C:\\UTIL\\LATE.EXE " + mark.string(), WindowStyle::Hide);
   }
-  for (int i = 0; i < 500 && !fs::exists(mark); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(fs::exists(mark));
+  EXPECT_TRUE(testsupport::waitUntil([&] { return fs::exists(mark); }, std::chrono::seconds(5), "the tool's mark"));
 }

@@ -3,15 +3,17 @@
 #include <fstream>
 #include <sstream>
 
-#include "TempMachine.h"
+#include "tests/support/test_machine.h"
+#include "tests/support/errors.h"
+#include "tests/support/environment.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 
 using namespace platform;
-using testing_machine::ScopedEnv;
-using testing_machine::TempMachine;
-using testing_machine::errorOf;
+using testsupport::ScopedEnv;
+using TempMachine = testsupport::TestMachine;
+using testsupport::errorOf;
 
 namespace {
 
@@ -46,7 +48,7 @@ TEST(MachineIni, BadFilesAreRefusedNamingFileAndLine) {
       {"[]\n", "machine.ini:1: empty section name"},
   };
   for (const auto& c : cases) {
-    TempMachine tm(c.ini);
+    TempMachine tm({.ini = c.ini});
     try {
       tm.open();
       ADD_FAILURE() << "accepted:\n" << c.ini;
@@ -77,9 +79,9 @@ TEST(MachineIni, MissingFileOrFolderIsNamed) {
 }
 
 TEST(MachineIni, AcceptsCommentsBlanksCrLfAndAMissingFloppy) {
-  TempMachine tm("; a machine\r\n\r\n[Drives]\r\n  C = drive_c  \r\n# floppy\r\nA=drive_a\r\n"
-                 "[Internet]\r\nConnection=lan\r\n",
-                 /*floppyInserted=*/false);
+  TempMachine tm({.floppy = testsupport::Floppy::None,
+                  .ini = "; a machine\r\n\r\n[Drives]\r\n  C = drive_c  \r\n# floppy\r\nA=drive_a\r\n"
+                         "[Internet]\r\nConnection=lan\r\n"});
   Machine m = tm.open();
   EXPECT_EQ(m.drives(), (std::vector<char>{'A', 'C'}));
   EXPECT_EQ(m.driveFolder('c'), tm.c());
@@ -91,7 +93,7 @@ TEST(MachineIni, AcceptsCommentsBlanksCrLfAndAMissingFloppy) {
 }
 
 TEST(MachineIni, SetIniRewritesOneValueAndKeepsTheRest) {
-  TempMachine tm("; keep me\n[Drives]\nC=drive_c\n[Floppy]\nWriteProtected=0\n; and me\n[Internet]\nConnection=lan\n");
+  TempMachine tm({.ini = "; keep me\n[Drives]\nC=drive_c\n[Floppy]\nWriteProtected=0\n; and me\n[Internet]\nConnection=lan\n"});
   Machine m = tm.open();
   m.setIni("Floppy", "writeprotected", "1");
   m.setIni("Floppy", "Capacity", "2000");
@@ -225,7 +227,7 @@ TEST_F(MachinePaths, ResolvesAnyMixOfLongShortAndCase) {
 }
 
 TEST_F(MachinePaths, RefusesWhatIsNoDrivePath) {
-  TempMachine noFloppy(testing_machine::kStandardIni, /*floppyInserted=*/false);
+  TempMachine noFloppy({.floppy = testsupport::Floppy::None});
   Machine m = noFloppy.open();
   struct Case {
     const char* win;

@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 
 #include "MachineToolSupport.h"
-#include "TempMachine.h"
+#include "tests/support/environment.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/registry/hive_store.h"
@@ -28,7 +26,7 @@ TEST_F(MachineTool, InitMakesAWindows98Machine) {
   EXPECT_EQ(freeSpace(m, 'A'), 1457664u);
   EXPECT_FALSE(m.ini("Floppy", "Capacity"));
   {
-    testing_machine::ScopedEnv os("OS", nullptr);
+    testsupport::ScopedEnv os("OS", nullptr);
     EXPECT_FALSE(m.env("OS"));
   }
   EXPECT_EQ(m.env("WinDir"), "C:\\WINDOWS");

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "MachineToolSupport.h"
-#include "TempMachine.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "platform/stand_in.h"
@@ -74,8 +73,8 @@ TEST_F(MachineTool, EjectAndInsertMoveTheDiskAsideAndBack) {
     EXPECT_FALSE(fs::exists(d / c.disk));
     EXPECT_TRUE(fs::exists(d / (std::string(c.disk) + ".out")));
     for (const Machine& m : {before, Machine::open(d)}) {
-      EXPECT_EQ(testing_machine::errorOf([&] { writeFile(m, "A:\\NEW.TXT", "x"); }), kDiskNotReady);
-      EXPECT_EQ(testing_machine::errorOf([&] { readFile(m, "A:\\KEEP.TXT"); }), kDiskNotReady);
+      EXPECT_EQ(testsupport::errorOf([&] { writeFile(m, "A:\\NEW.TXT", "x"); }), kDiskNotReady);
+      EXPECT_EQ(testsupport::errorOf([&] { readFile(m, "A:\\KEEP.TXT"); }), kDiskNotReady);
       EXPECT_FALSE(fileExists(m, "A:\\KEEP.TXT"));
     }
     Result ls = run("ls " + machine + " 'A:\\'");

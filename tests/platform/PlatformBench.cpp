@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "TempMachine.h"
+#include "tests/support/test_machine.h"
 #include "platform/files.h"
 #include "platform/launcher.h"
 
@@ -32,7 +32,7 @@ double perCall(int n, const std::function<void()>& f) {
 
 int main() {
   constexpr int kEntries = 2000;
-  testing_machine::TempMachine tm;
+  testsupport::TestMachine tm;
   Machine m = tm.open();
   fs::create_directories(tm.c() / "Program Files/Brakvel 9x/archive");
   for (int i = 0; i < kEntries; ++i) {

@@ -6,12 +6,12 @@
 #include <fstream>
 #include <thread>
 
-#include "TempMachine.h"
+#include "tests/support/test_machine.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 
 using namespace platform;
-using testing_machine::TempMachine;
+using TempMachine = testsupport::TestMachine;
 
 namespace {
 

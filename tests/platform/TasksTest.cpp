@@ -7,11 +7,12 @@
 #include <fstream>
 #include <thread>
 
-#include "TempMachine.h"
+#include "tests/support/test_machine.h"
+#include "tests/support/wait.h"
 #include "platform/tasks.h"
 
 using namespace platform;
-using testing_machine::TempMachine;
+using TempMachine = testsupport::TestMachine;
 
 namespace {
 
@@ -29,11 +30,8 @@ pid_t startTask(const TempMachine& tm, const std::string& title, bool stubborn) 
 }
 
 bool waitForTasks(const Machine& m, size_t n) {
-  for (int i = 0; i < 500; ++i) {
-    if (runningTasks(m).size() == n) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return testsupport::waitUntil([&] { return runningTasks(m).size() == n; }, std::chrono::seconds(5),
+                                std::to_string(n) + " running programs");
 }
 
 }  // namespace

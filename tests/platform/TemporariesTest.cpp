@@ -7,13 +7,13 @@
 
 #include <fstream>
 
-#include "TempMachine.h"
+#include "tests/support/test_machine.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/temporaries.h"
 
 using namespace platform;
-using testing_machine::TempMachine;
+using TempMachine = testsupport::TestMachine;
 namespace fs = std::filesystem;
 
 namespace {

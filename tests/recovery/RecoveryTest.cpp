@@ -7,13 +7,8 @@
 // says which step to repeat; nothing else is reported as success.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <array>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -25,6 +20,9 @@
 #include "platform/machine.h"
 #include "platform/registry/registry.h"
 #include "tests/fat/support.h"
+#include "tests/support/host_files.h"
+#include "tests/support/process.h"
+#include "tests/support/test_machine.h"
 
 using testing::Contains;
 using testing::HasSubstr;
@@ -40,11 +38,7 @@ const std::string kExchange = kProgram + "\\Exchange";
 const char* kCreated = "message: Brakvel 9x | information | Backup archive successfully created .";
 const char* kRescueMade = "message: Brakvel 9x | information | Automated rescue disk successfully created .";
 
-std::string quote(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using testsupport::quote;
 
 struct Ran {
   int status = -1;
@@ -60,61 +54,30 @@ struct Ran {
   std::vector<std::string> messages() const { return lines("message: "); }
 };
 
+// A command line for the shell, its standard error within the output.
 Ran run(const std::string& command) {
-  Ran r;
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  std::array<char, 4096> buf;
-  for (size_t n; (n = std::fread(buf.data(), 1, buf.size(), p)) > 0;) r.output.append(buf.data(), n);
-  int st = ::pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-  return r;
+  testsupport::Ran r = testsupport::runShell(command, std::chrono::seconds(300), {.mergeOutput = true});
+  return {r.status, r.out};
 }
 
-std::string hostBytes(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
+using testsupport::slurp;
 
 // A machine from brakvel9x-machine init, the program's start-up dialogs
 // switched off.
 class Box {
  public:
   // floppyFolder: A: is the folder drive_a (with a Capacity), not floppy.img.
-  // diskImage: C: is a FAT32 disk image behind a partition table, as a
-  // virtual machine's disk, holding what init puts into a folder C:.
-  explicit Box(bool me, bool floppyFolder = false, bool diskImage = false) {
-    std::random_device rd;
-    dir = fs::temp_directory_path() / ("brakvel-recovery-" + std::to_string(rd()) + std::to_string(rd()));
-    Ran r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : "") +
-                (floppyFolder ? " --floppy-folder" : ""));
-    if (r.status != 0) throw std::runtime_error("brakvel9x-machine init failed: " + r.output);
-    if (diskImage) {
-      // The folder machine's C: copied onto a disk (links to our tools cannot
-      // go there: init installs stand-ins), then a machine made on that disk.
-      fs::path stage = dir / "stage";
-      fs::copy(dir / "drive_c", stage, fs::copy_options::recursive | fs::copy_options::skip_symlinks);
-      fs::path work = dir.string() + "-disk";
-      fs::create_directories(work);
-      disk = testing_fat::makeImage(work, testing_fat::Kind::Fat32Mbr, "disk.img");
-      std::vector<std::string> args{"-s"};
-      for (const auto& e : fs::directory_iterator(stage)) args.push_back(e.path().string());
-      args.push_back("::/");
-      testing_fat::Result copied = testing_fat::mtools("mcopy", *disk, args);
-      if (copied.status != 0) throw std::runtime_error("mcopy: " + copied.out);
-      fs::remove_all(dir);
-      r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + " --disk " +
-              quote(disk->path.string()) + (me ? " --me" : ""));
-      if (r.status != 0) throw std::runtime_error("brakvel9x-machine init --disk failed: " + r.output);
-    }
-    machine.emplace(platform::Machine::open(dir));
-    platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Intro", "0");
-    platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Tips at Startup", "0");
-  }
-  ~Box() {
-    for (auto it = fs::recursive_directory_iterator(dir); it != fs::end(it); ++it)
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(dir);
-    if (disk) fs::remove_all(disk->path.parent_path());
+  // diskImage: C: is a FAT32 disk image, as a virtual machine's disk,
+  // holding what init puts into a folder C:, the tools as stand-ins.
+  explicit Box(bool me, bool floppyFolder = false, bool diskImage = false)
+      : tm_({.windows = me ? testsupport::Windows::WinME : testsupport::Windows::Win98,
+             .layout = testsupport::Layout::Installed,
+             .c = diskImage ? testsupport::DriveForm::Image : testsupport::DriveForm::Folder,
+             .a = floppyFolder ? testsupport::DriveForm::Folder : testsupport::DriveForm::Image,
+             .quietStart = true}),
+        dir(tm_.dir()) {
+    machine.emplace(tm_.open());
+    if (diskImage) disk = testing_fat::Image{tm_.image('C'), 0, fs::file_size(tm_.image('C'))};
   }
 
   Ran script(const std::string& text, const std::string& env = {}) {
@@ -170,7 +133,7 @@ class Box {
     fs::remove_all(into);
     fs::create_directories(into);
     run("cabextract -q -d " + quote(into.string()) + " " + quote(file.string()));
-    for (const auto& e : fs::directory_iterator(into)) out[e.path().filename().string()] = hostBytes(e.path());
+    for (const auto& e : fs::directory_iterator(into)) out[e.path().filename().string()] = slurp(e.path());
     return out;
   }
   // The members of the set in an archive.
@@ -180,7 +143,12 @@ class Box {
     return all;
   }
 
-  fs::path dir;
+ private:
+  // Made before dir, removed last.
+  testsupport::TestMachine tm_;
+
+ public:
+  const fs::path dir;
   std::optional<platform::Machine> machine;
   std::optional<testing_fat::Image> disk;
 
@@ -615,14 +583,9 @@ TEST(Restart, KilledAtAnyMomentTheNextOneFinishesTheRestore) {
     fs::remove_all(b.dir);
     ASSERT_EQ(run("cp -a " + quote(staged.string()) + " " + quote(b.dir.string())).status, 0);
     b.machine.emplace(platform::Machine::open(b.dir));
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::execl(BRAKVEL9X_MACHINE_TOOL, BRAKVEL9X_MACHINE_TOOL, "restart", b.dir.c_str(), static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
+    testsupport::Child restart({BRAKVEL9X_MACHINE_TOOL, "restart", b.dir.string()}, testsupport::Child::Output::Discard);
     std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<long>(0, runUs)(random)));
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
+    restart.kill();
     Ran again = b.restart();
     EXPECT_EQ(again.status, 0) << again.output;
     EXPECT_THAT(again.output, Not(HasSubstr("not replaced"))) << again.output;

@@ -110,7 +110,7 @@ TEST_P(Peer, LibcregReadsExactlyWhatTheProgramHolds) {
   if (std::string(c.what) == "a hive larger than 10 MB") {
     EXPECT_GT(std::filesystem::file_size(file), 10u << 20);
   }
-  regtest::Run r = libcregDump(file);
+  regtest::Ran r = libcregDump(file);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out == dumpTree(held)) << "libcreg reads something else";
 }
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(Hives, Peer, testing::Range(size_t{0}, peerCases().size
 TEST(PeerFixture, LibcregReadsTheRealShapedHiveAsWeDo) {
   TempMachine tm;
   const auto f = tm.put("real.dat", cregfix::realShapedHive());
-  regtest::Run r = libcregDump(f);
+  regtest::Ran r = libcregDump(f);
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, cregfix::realShapedDump());
 }

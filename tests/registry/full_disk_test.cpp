@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <random>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -15,29 +14,26 @@
 #include "platform/files.h"
 #include "platform/registry/registry.h"
 #include "support.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using regtest::slurp;
+using namespace std::chrono_literals;
 
 namespace {
 
 class FullDisk : public testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
-    mountPoint = fs::temp_directory_path() / ("brakvel-full-" + std::to_string(rd()) + std::to_string(getpid()));
-    fs::create_directories(mountPoint);
     if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=4m") != 0)
       GTEST_SKIP() << "a small file system cannot be mounted here (" << std::strerror(errno) << "); run as root";
     mounted = true;
     machine = mountPoint / "machine";
-    regtest::Run init = regtest::run({MACHINE_EXE, "init", machine.string()});
+    regtest::Ran init = testsupport::run({MACHINE_EXE, "init", machine.string()}, 120s);
     ASSERT_EQ(init.status, 0) << init.out << init.err;
   }
   void TearDown() override {
     if (mounted) ::umount2(mountPoint.c_str(), MNT_DETACH);
-    std::error_code ec;
-    fs::remove_all(mountPoint, ec);
   }
 
   // Takes every free byte of the file system.
@@ -53,7 +49,9 @@ class FullDisk : public testing::Test {
 
   fs::path windows() const { return machine / "drive_c" / "WINDOWS"; }
 
-  fs::path mountPoint, machine;
+  testsupport::TempDir base{"brakvel-full"};
+  const fs::path mountPoint = base.path();
+  fs::path machine;
   bool mounted = false;
 };
 
@@ -66,7 +64,7 @@ TEST_F(FullDisk, AFailedHiveWriteKeepsTheHiveAndItsAttributes) {
   const std::string before = slurp(windows() / "System.dat");
   fill();
 
-  regtest::Run r = regtest::regedit(machine, {"/s", "C:\\add.reg"});
+  regtest::Ran r = regtest::regedit(machine, {"/s", "C:\\add.reg"});
   EXPECT_NE(r.status, 0);
   EXPECT_NE(r.err.find("Disk full: C:\\WINDOWS\\System.dat"), std::string::npos) << r.err;
   platform::reg::Registry reg(m);
@@ -87,7 +85,7 @@ TEST_F(FullDisk, TheProgramStartsWhenItsRegistryWritesFail) {
   const std::string user = slurp(windows() / "User.dat"), system = slurp(windows() / "System.dat");
   std::ofstream(mountPoint / "script.txt") << "click TipOfDay.SmartNetButton2\nclick frmIntro.SmartNetButton1\nclose\n";
   fill();
-  regtest::Run r = regtest::run({BRAKVEL9X_SCRIPT, (mountPoint / "script.txt").string()}, machine);
+  regtest::Ran r = testsupport::run({BRAKVEL9X_SCRIPT, (mountPoint / "script.txt").string()}, 300s, {.machine = machine});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("dialog: frmGlavni\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\nexit\n"), std::string::npos) << r.out;

@@ -20,6 +20,7 @@
 using regtest::regedit;
 using regtest::slurp;
 using regtest::TempMachine;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -257,13 +258,10 @@ TEST(RegeditTool, EditorsRunningTogetherLeaveBothImports) {
     const std::string a = "A" + std::to_string(round), b = "B" + std::to_string(round);
     tm.put("a.reg", manyKeys(a, 2000, 3));
     tm.put("b.reg", manyKeys(b, 2000, 3));
-    int pa = regtest::startRegedit(tm.dir(), {"/s", "C:\\a.reg"});
-    int pb = regtest::startRegedit(tm.dir(), {"/s", "C:\\b.reg"});
-    int sa = 0, sb = 0;
-    waitpid(pa, &sa, 0);
-    waitpid(pb, &sb, 0);
-    ASSERT_TRUE(WIFEXITED(sa) && WEXITSTATUS(sa) == 0);
-    ASSERT_TRUE(WIFEXITED(sb) && WEXITSTATUS(sb) == 0);
+    testsupport::Child pa = regtest::startRegedit(tm.dir(), {"/s", "C:\\a.reg"});
+    testsupport::Child pb = regtest::startRegedit(tm.dir(), {"/s", "C:\\b.reg"});
+    ASSERT_EQ(pa.wait(120s), 0);
+    ASSERT_EQ(pb.wait(120s), 0);
     EXPECT_EQ(subkeys(tm.machine(), "Software\\" + a), 2000u);
     EXPECT_EQ(subkeys(tm.machine(), "Software\\" + b), 2000u);
   }
@@ -288,12 +286,9 @@ TEST(RegeditTool, AnEditorKilledWhileWritingLeavesAWholeHiveWithItsAttributes) {
     SCOPED_TRACE("round " + std::to_string(round));
     tm.put("big.reg", manyKeys("Big", 6000, 4, round));
     const std::string before = slurp(tm.hive("System.dat"));
-    int pid = regtest::startRegedit(tm.dir(), {"/s", "C:\\big.reg"});
+    testsupport::Child editor = regtest::startRegedit(tm.dir(), {"/s", "C:\\big.reg"});
     std::this_thread::sleep_for(whole * round / (kRounds + 1));
-    kill(pid, SIGKILL);
-    int st = 0;
-    waitpid(pid, &st, 0);
-    if (WIFSIGNALED(st)) ++killedWhileRunning;
+    if (editor.kill() == 128 + SIGKILL) ++killedWhileRunning;
     if (attributesKept) {
       EXPECT_EQ(platform::getAttributes(m, "C:\\WINDOWS\\System.dat"), rhs);
     }

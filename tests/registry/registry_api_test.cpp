@@ -41,7 +41,7 @@ std::optional<std::pair<uint32_t, std::string>> query(Registry& r, HKEY root, st
 std::string fileDump(const TempMachine& tm, hive::HiveId id) {
   hive::HiveStore store(tm.machine());
   std::string ours = regtest::dumpTree(store.read(id).top());
-  regtest::Run peer = regtest::libcregDump(tm.hive(std::string(hive::kHiveFileName[id]).c_str()));
+  regtest::Ran peer = regtest::libcregDump(tm.hive(std::string(hive::kHiveFileName[id]).c_str()));
   EXPECT_EQ(peer.status, 0) << peer.err;
   EXPECT_EQ(peer.out, ours) << "libcreg reads " << hive::kHiveFileName[id] << " otherwise";
   return ours;

@@ -6,31 +6,25 @@
 
 #include <algorithm>
 #include <fstream>
-#include <random>
 
 #include "platform/registry/registry.h"
 #include "support.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using regtest::slurp;
+using namespace std::chrono_literals;
 
 namespace {
 
 class WindowsBackup : public testing::TestWithParam<bool> {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir = fs::temp_directory_path() / ("brakvel-winbackup-" + std::to_string(rd()) + std::to_string(getpid()));
-    fs::create_directories(dir);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-  fs::path dir;
+  testsupport::TempDir dir{"brakvel-winbackup"};
 };
 
-regtest::Run shell(const std::string& command) { return regtest::run({"/bin/sh", "-c", command + " 2>&1"}); }
+regtest::Ran shell(const std::string& command) {
+  return testsupport::runShell(command, 120s, {.mergeOutput = true});
+}
 
 std::vector<std::string> hivesOf(bool me) {
   std::vector<std::string> h;
@@ -42,16 +36,10 @@ std::vector<std::string> hivesOf(bool me) {
 
 TEST_P(WindowsBackup, TheMachinesOwnBackupIsConvertedIntoAnArchive) {
   const bool me = GetParam();
-  const fs::path machine = dir / "machine";
-  std::vector<std::string> initArgs{MACHINE_EXE, "init", machine.string()};
-  if (me) initArgs.push_back("--me");
-  regtest::Run init = regtest::run(initArgs);
-  ASSERT_EQ(init.status, 0) << init.out << init.err;
-  {
-    platform::Machine m = platform::Machine::open(machine);
-    platform::SaveSetting(m, "Brakvel 9x", "Options", "Show Intro", "0");
-    platform::SaveSetting(m, "Brakvel 9x", "Options", "Show Tips at Startup", "0");
-  }
+  testsupport::TestMachine tm({.windows = me ? testsupport::Windows::WinME : testsupport::Windows::Win98,
+                               .layout = testsupport::Layout::Installed,
+                               .quietStart = true});
+  const fs::path machine = tm.dir();
   std::ofstream(dir / "script.txt") << "click tlbCmdWinBackup\n"
                                        "select lvwWinBackup Winbackup1\n"
                                        "click cmdImportWin\n"
@@ -63,7 +51,7 @@ TEST_P(WindowsBackup, TheMachinesOwnBackupIsConvertedIntoAnArchive) {
                                        "click cmdWinMakeBackup\n"
                                        "wait\n"
                                        "close\n";
-  regtest::Run r = regtest::run({BRAKVEL9X_SCRIPT, (dir / "script.txt").string()}, machine);
+  regtest::Ran r = testsupport::run({BRAKVEL9X_SCRIPT, (dir / "script.txt").string()}, 300s, {.machine = machine});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("message: Brakvel 9x | information | Backup archive successfully created ."),
             std::string::npos)
@@ -72,7 +60,7 @@ TEST_P(WindowsBackup, TheMachinesOwnBackupIsConvertedIntoAnArchive) {
   const fs::path windows = machine / "drive_c" / "WINDOWS";
   const fs::path archive = machine / "drive_c" / "Program Files" / "Brakvel 9x" / "archive" / "Converted.kvt";
   ASSERT_TRUE(fs::exists(archive)) << r.out;
-  regtest::Run test = shell("cabextract -t '" + archive.string() + "'");
+  regtest::Ran test = shell("cabextract -t '" + archive.string() + "'");
   EXPECT_EQ(test.status, 0) << test.out;
   const fs::path fromArchive = dir / "archive", fromBackup = dir / "backup";
   ASSERT_EQ(shell("cabextract -q -d '" + fromArchive.string() + "' '" + archive.string() + "'").status, 0);
@@ -91,7 +79,7 @@ TEST_P(WindowsBackup, TheMachinesOwnBackupIsConvertedIntoAnArchive) {
     SCOPED_TRACE(hive);
     // The backup's hive, not the live one, and a registry file libcreg reads.
     EXPECT_TRUE(slurp(fromArchive / hive) == slurp(fromBackup / hive));
-    regtest::Run peer = regtest::libcregDump(fromArchive / hive);
+    regtest::Ran peer = regtest::libcregDump(fromArchive / hive);
     EXPECT_EQ(peer.status, 0) << peer.err;
     EXPECT_GT(peer.out.size(), 40u);
     if (hive == "System.dat") {

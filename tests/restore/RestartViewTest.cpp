@@ -7,7 +7,6 @@
 #include <QLabel>
 #include <QRadioButton>
 #include <filesystem>
-#include <random>
 
 #include "TestMachine.h"
 #include "restore/frmRestart.h"
@@ -27,11 +26,9 @@ TEST(RestartView, ShowsTheQuestionTheOptionsAndFinish) {
   char* argv[] = {arg0, nullptr};
   QApplication qapp(argc, argv);
   qtui::setUpLook(qapp);
-  std::random_device rd;
-  fs::path dir = fs::temp_directory_path() / ("brakvel-restart-view-" + std::to_string(rd()));
-  apptest::makeMachine(dir);
+  testsupport::TestMachine tm(apptest::programMachine());
   {
-    auto machine = platform::Machine::open(dir);
+    auto machine = tm.open();
     platform::reg::Registry registry(machine);
     platform::WindowTable windows;
     platform::Launcher launcher(machine, windows);
@@ -72,8 +69,6 @@ TEST(RestartView, ShowsTheQuestionTheOptionsAndFinish) {
     EXPECT_FALSE(dialog.loaded());
     desktop.dropViews();
   }
-  std::error_code ec;
-  fs::remove_all(dir, ec);
 }
 
 }  // namespace

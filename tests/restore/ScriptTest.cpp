@@ -3,10 +3,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "Station.h"
 #include "platform/files.h"
+#include "tests/support/process.h"
 
 using station::kProgram;
 using station::kWin;
@@ -23,9 +25,9 @@ struct Script {
 Script runScript(const station::Station& s, const std::string& text) {
   std::filesystem::path file = s.dir / "test.script";
   std::ofstream(file, std::ios::binary) << text;
-  station::Ran r = station::run("BRAKVEL9X_MACHINE=" + station::quote(s.dir.string()) + " " +
-                                station::quote(BRAKVEL9X_SCRIPT) + " " + station::quote(file.string()));
-  return {r.status, r.output};
+  testsupport::Ran r = testsupport::run({BRAKVEL9X_SCRIPT, file.string()}, std::chrono::seconds(300),
+                                        {.machine = s.dir, .mergeOutput = true});
+  return {r.status, r.out};
 }
 
 TEST(RestartScript, UndoThenLaterOrCancel) {

@@ -1,40 +1,44 @@
 #include "Station.h"
 
-#include <sys/wait.h>
-
-#include <cstdio>
+#include <chrono>
 #include <deque>
-#include <random>
 #include <stdexcept>
 
 #include "cab/stream.h"
 #include "cab/writer.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "tests/support/wait.h"
 
 namespace station {
 
-Station::Station(bool me, const std::string& floppyIni, bool floppyFolder) {
-  std::random_device rd;
-  dir = fs::temp_directory_path() / ("brakvel-restore-" + std::to_string(rd()) + std::to_string(rd()));
-  Ran r = run(quote(BRAKVEL9X_MACHINE_TOOL) + " init " + quote(dir.string()) + (me ? " --me" : "") +
-              (floppyFolder ? " --floppy-folder" : ""));
-  if (r.status != 0) throw std::runtime_error("brakvel9x-machine init failed: " + r.output);
-  ::setenv("BRAKVEL9X_MACHINE", dir.c_str(), 1);
-  machine.emplace(platform::Machine::open(dir));
+namespace {
+
+testsupport::MachineOptions installed(bool me, const std::string& floppyIni, bool floppyFolder) {
+  testsupport::MachineOptions o{.windows = me ? testsupport::Windows::WinME : testsupport::Windows::Win98,
+                                .layout = testsupport::Layout::Installed,
+                                .a = floppyFolder ? testsupport::DriveForm::Folder : testsupport::DriveForm::Image,
+                                .quietStart = true};
   for (size_t at = 0; at < floppyIni.size();) {
     size_t end = floppyIni.find("\r\n", at);
     std::string line = floppyIni.substr(at, end - at);
     at = end == std::string::npos ? floppyIni.size() : end + 2;
     size_t eq = line.find('=');
-    if (eq != std::string::npos) machine->setIni("Floppy", line.substr(0, eq), line.substr(eq + 1));
+    if (eq != std::string::npos) o.settings.push_back({"Floppy", line.substr(0, eq), line.substr(eq + 1)});
   }
+  return o;
+}
+
+}  // namespace
+
+Station::Station(bool me, const std::string& floppyIni, bool floppyFolder)
+    : tm_(installed(me, floppyIni, floppyFolder)), dir(tm_.dir()) {
+  ::setenv("BRAKVEL9X_MACHINE", dir.c_str(), 1);
+  machine.emplace(tm_.open());
   registry = std::make_unique<platform::reg::Registry>(*machine);
   launcher = std::make_unique<platform::Launcher>(*machine, windows);
   program = std::make_unique<app::Program>(
       app::Context{*machine, *registry, windows, *launcher, clock, desktop, kProgram, "Brakvel 9x"});
-  platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Intro", "0");
-  platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Tips at Startup", "0");
   program->start();
   main = &program->form<app::frmGlavni>();
   if (!main->loaded()) throw std::runtime_error("the main window did not open");
@@ -44,10 +48,7 @@ Station::~Station() {
   program.reset();
   launcher.reset();
   registry.reset();
-  std::error_code ec;
-  for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::end(it); it.increment(ec))
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  fs::remove_all(dir, ec);
+  machine.reset();
 }
 
 std::string Station::read(const std::string& p) const { return platform::readFile(*machine, p); }
@@ -128,15 +129,15 @@ bool Station::settle() {
 void Station::restartOnModal() {
   desktop.onModal = [this](app::Form& form) {
     // The restart's finished window tells that Windows has started again.
-    for (int i = 0; i < 600; ++i) {
-      for (const auto& w : windows.all())
-        if (w.title == "Finished - RUNDLL32") {
-          windows.postClose(w.handle);
-          form.Unload();
-          return;
-        }
-      ::usleep(50000);
-    }
+    platform::HWND finished = 0;
+    testsupport::waitUntil(
+        [&] {
+          for (const auto& w : windows.all())
+            if (w.title == "Finished - RUNDLL32") finished = w.handle;
+          return finished != 0;
+        },
+        std::chrono::seconds(30), "the restart's finished window");
+    if (finished) windows.postClose(finished);
     form.Unload();
   };
 }

@@ -17,7 +17,7 @@
 #include "platform/machine.h"
 #include "platform/registry/registry.h"
 #include "platform/timer.h"
-#include "tests/cab/support.h"
+#include "tests/support/test_machine.h"
 
 namespace station {
 
@@ -25,11 +25,6 @@ namespace fs = std::filesystem;
 
 inline const std::string kProgram = "C:\\Program Files\\Brakvel 9x";
 inline const std::string kWin = "C:\\WINDOWS";
-
-// Runs a shell command; its exit status and output (stdout and stderr).
-using cabtest::quote;
-using cabtest::Ran;
-using cabtest::run;
 
 class Station {
  public:
@@ -40,7 +35,11 @@ class Station {
   explicit Station(bool me = false, const std::string& floppyIni = {}, bool floppyFolder = false);
   ~Station();
 
-  fs::path dir;
+ private:
+  testsupport::TestMachine tm_;
+
+ public:
+  const fs::path dir;
   std::optional<platform::Machine> machine;
   std::unique_ptr<platform::reg::Registry> registry;
   platform::WindowTable windows;

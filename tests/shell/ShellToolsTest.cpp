@@ -1,46 +1,27 @@
 // The machine's help viewer and START.EXE, run as the programs they are.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/files.h"
-#include "tests/platform/TempMachine.h"
+#include "tests/support/host_files.h"
+#include "tests/support/process.h"
+#include "tests/support/test_machine.h"
 
 namespace fs = std::filesystem;
-using testing_machine::TempMachine;
+using TempMachine = testsupport::TestMachine;
 
 namespace {
 
-struct ToolRun {
-  int status = -1;
-  std::string output;  // standard output and error
-};
+using ToolRun = testsupport::Ran;
+using testsupport::slurp;
 
-std::string quoted(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
+// A command line for the shell, its standard error within the output.
 ToolRun run(const std::string& command) {
-  ToolRun r;
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
-  const int status = ::pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  return testsupport::runShell(command, std::chrono::seconds(60), {.mergeOutput = true});
 }
 
 // A machine with the built help file in the program folder.
@@ -52,7 +33,7 @@ class HelpViewerTest : public ::testing::Test {
     fs::copy_file(BRAKVEL9X_HELP_FILE, m.toHost("C:\\Program Files\\Brakvel 9x\\BRAKVEL 9X.hlp"));
   }
   ToolRun winhelp(const std::string& args) {
-    return run("BRAKVEL9X_MACHINE=" + quoted(tm_.dir().string()) + " " + BRAKVEL9X_WINHELP + " " + args);
+    return run("BRAKVEL9X_MACHINE=" + testsupport::quote(tm_.dir().string()) + " " + BRAKVEL9X_WINHELP + " " + args);
   }
   TempMachine tm_;
 };
@@ -66,13 +47,13 @@ TEST_F(HelpViewerTest, OpensEveryTopicByContextNumberAndTheContents) {
   for (int n = 1; n <= 7; ++n) {
     // The short form of the path, as the program hands it over.
     const ToolRun r = winhelp("--print -n " + std::to_string(n) + " 'C:\\PROGRA~1\\BRAKVE~1\\BRAKVE~1.HLP'");
-    EXPECT_EQ(r.status, 0) << r.output;
-    EXPECT_EQ(r.output.rfind(std::string(first[n - 1]) + "\n\n", 0), 0u) << r.output;
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.rfind(std::string(first[n - 1]) + "\n\n", 0), 0u) << r.out;
   }
   const ToolRun contents = winhelp("--print 'C:\\Program Files\\Brakvel 9x\\BRAKVEL 9X.hlp'");
   EXPECT_EQ(contents.status, 0);
-  EXPECT_EQ(contents.output.rfind("Contents\n\n", 0), 0u) << contents.output;
-  EXPECT_NE(contents.output.find("  6  Making the clean reinstall disk\n"), std::string::npos);
+  EXPECT_EQ(contents.out.rfind("Contents\n\n", 0), 0u) << contents.out;
+  EXPECT_NE(contents.out.find("  6  Making the clean reinstall disk\n"), std::string::npos);
 }
 
 TEST_F(HelpViewerTest, ShippedFileHasCrLfLineEnds) {
@@ -88,15 +69,15 @@ TEST_F(HelpViewerTest, ShippedFileHasCrLfLineEnds) {
 TEST_F(HelpViewerTest, ClearMessages) {
   ToolRun r = winhelp("--print -n 99 'C:\\Program Files\\Brakvel 9x\\BRAKVEL 9X.hlp'");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "winhelp: C:\\Program Files\\Brakvel 9x\\BRAKVEL 9X.hlp has no topic 99\n");
+  EXPECT_EQ(r.out, "winhelp: C:\\Program Files\\Brakvel 9x\\BRAKVEL 9X.hlp has no topic 99\n");
   r = winhelp("--print 'C:\\Program Files\\Brakvel 9x\\NONE.HLP'");
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "winhelp: cannot open the help file C:\\Program Files\\Brakvel 9x\\NONE.HLP\n");
+  EXPECT_EQ(r.out, "winhelp: cannot open the help file C:\\Program Files\\Brakvel 9x\\NONE.HLP\n");
   const auto bad = tm_.dir() / "bad.hlp";
   std::ofstream(bad) << "#HELP x\n#CONTENTS\nsee {4|four}\n";
-  r = winhelp("--check " + quoted(bad.string()));
+  r = winhelp("--check " + testsupport::quote(bad.string()));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "winhelp: " + bad.string() + ":3: jump to topic 4, which does not exist\n");
+  EXPECT_EQ(r.out, "winhelp: " + bad.string() + ":3: jump to topic 4, which does not exist\n");
 }
 
 // START.EXE hands the address to the host's opener; tests put a recording
@@ -108,15 +89,15 @@ TEST(StartToolTest, HandsTheAddressToTheHostsOpener) {
   const fs::path log = tm.dir() / "opened";
   {
     std::ofstream script(bin / "xdg-open");
-    script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << quoted(log.string()) << "\n";
+    script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << testsupport::quote(log.string()) << "\n";
   }
   fs::permissions(bin / "xdg-open", fs::perms::owner_all);
-  const std::string env = "BRAKVEL9X_MACHINE=" + quoted(tm.dir().string()) + " PATH=" + quoted(bin.string());
+  const std::string env = "BRAKVEL9X_MACHINE=" + testsupport::quote(tm.dir().string()) + " PATH=" + testsupport::quote(bin.string());
 
   ToolRun r = run(env + " " + BRAKVEL9X_START + " http://www.vantrel.example/support/index.htm");
-  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.status, 0) << r.out;
   r = run(env + " BRAKVEL9X_CMDLINE='\"C:\\WINDOWS\"' " + BRAKVEL9X_START);
-  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(slurp(log), "http://www.vantrel.example/support/index.htm\n" +
                             (tm.dir() / "drive_c" / "WINDOWS").string() + "\n");
 }
@@ -125,9 +106,9 @@ TEST(StartToolTest, SaysSoWhenTheHostCannotOpenIt) {
   TempMachine tm;
   const fs::path empty = tm.dir() / "empty";
   fs::create_directories(empty);
-  ToolRun r = run("PATH=" + quoted(empty.string()) + " " + BRAKVEL9X_START + " http://www.vantrel.example");
+  ToolRun r = run("PATH=" + testsupport::quote(empty.string()) + " " + BRAKVEL9X_START + " http://www.vantrel.example");
   EXPECT_NE(r.status, 0);
-  EXPECT_EQ(r.output,
+  EXPECT_EQ(r.out,
             "start: cannot open http://www.vantrel.example: this host has no program to open it with "
             "(xdg-open not found)\n");
 
@@ -135,7 +116,7 @@ TEST(StartToolTest, SaysSoWhenTheHostCannotOpenIt) {
   fs::create_directories(failing);
   std::ofstream(failing / "xdg-open") << "#!/bin/sh\nexit 4\n";
   fs::permissions(failing / "xdg-open", fs::perms::owner_all);
-  r = run("PATH=" + quoted(failing.string()) + " " + BRAKVEL9X_START + " http://www.vantrel.example");
+  r = run("PATH=" + testsupport::quote(failing.string()) + " " + BRAKVEL9X_START + " http://www.vantrel.example");
   EXPECT_NE(r.status, 0);
-  EXPECT_EQ(r.output, "start: cannot open http://www.vantrel.example: xdg-open failed (exit status 4)\n");
+  EXPECT_EQ(r.out, "start: cannot open http://www.vantrel.example: xdg-open failed (exit status 4)\n");
 }

@@ -2,11 +2,11 @@
 
 #include "platform/files.h"
 #include "platform/registry/registry.h"
-#include "tests/platform/TempMachine.h"
+#include "tests/support/test_machine.h"
 #include "tools/msinfo32/SystemReport.h"
 
 using namespace platform::reg;
-using testing_machine::TempMachine;
+using TempMachine = testsupport::TestMachine;
 
 namespace {
 

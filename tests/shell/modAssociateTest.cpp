@@ -5,10 +5,10 @@
 
 #include "platform/registry/registry.h"
 #include "shell/modAssociate.h"
-#include "tests/platform/TempMachine.h"
+#include "tests/support/test_machine.h"
 
 using namespace platform::reg;
-using testing_machine::TempMachine;
+using TempMachine = testsupport::TestMachine;
 
 namespace {
 

@@ -14,11 +14,11 @@
 #include "platform/net/http.h"
 #include "spyware/DefinitionUpdate.h"
 #include "spyware/FileConverter.h"
-#include "tests/platform/TempMachine.h"
+#include "tests/support/test_machine.h"
 
 using namespace std::chrono_literals;
 using spyware::ConvertString;
-using testing_machine::TempMachine;
+using TempMachine = testsupport::TestMachine;
 
 namespace {
 

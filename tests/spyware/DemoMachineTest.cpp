@@ -3,79 +3,34 @@
 // every key of the block script, and after the unblock exactly what it held
 // before.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
-#include <vector>
 
 #include "platform/machine.h"
 #include "platform/registry/registry.h"
 #include "platform/text.h"
+#include "tests/support/process.h"
+#include "tests/support/registry_dump.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_machine.h"
 
 namespace fs = std::filesystem;
 using namespace platform::reg;
 
 namespace {
 
-struct Ran {
-  int status = -1;
-  std::string output;
-};
+using testsupport::Ran;
+using Dump = testsupport::RegistryMap;
 
-Ran run(const std::string& command) {
-  Ran r;
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
-  const int status = ::pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-using Dump = std::map<std::string, std::map<std::string, std::pair<uint32_t, std::string>>>;
-
-void dumpKey(Registry& r, HKEY root, const std::string& name, const std::string& path, Dump* out) {
-  HKEY h = 0;
-  if (r.RegOpenKeyEx(root, path, 0x2003F, &h) != ERROR_SUCCESS) return;
-  auto& values = (*out)[name + "\\" + platform::upperAnsi(path)];
-  std::string sub, data;
-  uint32_t type = 0;
-  for (uint32_t i = 0; r.RegEnumValue(h, i, &sub, &type, &data) == ERROR_SUCCESS; ++i) values[sub] = {type, data};
-  std::vector<std::string> subs;
-  for (uint32_t i = 0; r.RegEnumKeyEx(h, i, &sub, 1024) == ERROR_SUCCESS; ++i) subs.push_back(sub);
-  r.RegCloseKey(h);
-  for (const auto& s : subs) dumpKey(r, root, name, path.empty() ? s : path + "\\" + s, out);
-}
-
-Dump dumpRegistry(const fs::path& dir) {
-  const auto m = platform::Machine::open(dir);
-  Registry r(m);
-  Dump d;
-  dumpKey(r, HKEY_LOCAL_MACHINE, "HKLM", "", &d);
-  dumpKey(r, HKEY_CURRENT_USER, "HKCU", "", &d);
-  dumpKey(r, HKEY_USERS, "HKU", "", &d);
-  return d;
-}
+Dump dumpRegistry(const fs::path& dir) { return testsupport::registryMap(platform::Machine::open(dir)); }
 
 class DemoMachine : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "brakvel-spy-demo-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir_ = tmpl;
-    const Ran init = run(std::string(BRAKVEL9X_MACHINE_TOOL) + " init '" + (dir_ / "m").string() + "'");
-    ASSERT_EQ(init.status, 0) << init.output;
-    dir_ /= "m";
-    // Straight to the main window.
     const auto m = platform::Machine::open(dir_);
-    platform::SaveSetting(m, "Brakvel 9x", "Options", "Show Intro", "0");
-    platform::SaveSetting(m, "Brakvel 9x", "Options", "Show Tips at Startup", "0");
     // Keys every Windows 98 machine with Internet Explorer has; the block
     // adds below them, the unblock removes only what it added.
     Registry r(m);
@@ -87,16 +42,16 @@ class DemoMachine : public ::testing::Test {
       r.RegCloseKey(h);
     }
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir_.parent_path(), ec);
-  }
   Ran script(const std::string& actions) {
-    const fs::path file = dir_.parent_path() / "actions.txt";
+    const fs::path file = work_ / "actions.txt";
     std::ofstream(file) << actions;
-    return run("BRAKVEL9X_MACHINE='" + dir_.string() + "' " + BRAKVEL9X_SCRIPT + " '" + file.string() + "'");
+    return testsupport::run({BRAKVEL9X_SCRIPT, file.string()}, std::chrono::seconds(300),
+                            {.machine = dir_, .mergeOutput = true});
   }
-  fs::path dir_;
+  testsupport::TempDir work_{"brakvel-spy-demo"};
+  // Straight to the main window.
+  testsupport::TestMachine tm_{{.layout = testsupport::Layout::Installed, .quietStart = true}};
+  const fs::path dir_ = tm_.dir();
 };
 
 }  // namespace
@@ -104,14 +59,14 @@ class DemoMachine : public ::testing::Test {
 TEST_F(DemoMachine, BlockThenUnblockLeavesTheRegistryAsItWas) {
   // The first start registers the archive type and the preferences.
   Ran r = script("close\n");
-  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_EQ(r.status, 0) << r.out;
   const Dump before = dumpRegistry(dir_);
 
   r = script("click tlbCmdSpy\nclick cmdBlockSpy\nclose\n");
-  ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("message: Brakvel 9x | information | Spyware programs successfully disabled ."),
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("message: Brakvel 9x | information | Spyware programs successfully disabled ."),
             std::string::npos)
-      << r.output;
+      << r.out;
   const Dump blocked = dumpRegistry(dir_);
   std::ifstream antispy(BRAKVEL9X_DEFINITIONS "/antispy.reg", std::ios::binary);
   int keys = 0;
@@ -127,10 +82,10 @@ TEST_F(DemoMachine, BlockThenUnblockLeavesTheRegistryAsItWas) {
   EXPECT_GT(keys, 20);
 
   r = script("click tlbCmdUndo\nclick cmdUndoSpy\nclose\n");
-  ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("message: Brakvel 9x | information | Spyware protection successfully discarded ."),
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("message: Brakvel 9x | information | Spyware protection successfully discarded ."),
             std::string::npos)
-      << r.output;
+      << r.out;
   const Dump after = dumpRegistry(dir_);
   std::string differences;
   for (const auto& [key, values] : after) {

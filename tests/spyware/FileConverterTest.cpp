@@ -7,11 +7,11 @@
 #include "platform/error.h"
 #include "platform/files.h"
 #include "spyware/FileConverter.h"
-#include "tests/platform/TempMachine.h"
+#include "tests/support/test_machine.h"
 
 using spyware::ConvertFile;
 using spyware::ConvertString;
-using testing_machine::TempMachine;
+using TempMachine = testsupport::TestMachine;
 
 namespace fs = std::filesystem;
 

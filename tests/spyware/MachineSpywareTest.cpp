@@ -4,15 +4,26 @@
 #include "platform/net/internet.h"
 #include "spyware/I_INTConnection.h"
 #include "spyware/UpdateServer.h"
-#include "tests/platform/TempMachine.h"
+#include "tests/support/environment.h"
+#include "tests/support/host_files.h"
+#include "tests/support/test_machine.h"
 
-using testing_machine::ScopedEnv;
-using testing_machine::TempMachine;
+using testsupport::ScopedEnv;
+using TempMachine = testsupport::TestMachine;
 
 namespace {
 
-std::string iniWith(const std::string& internet) {
-  return std::string(testing_machine::kStandardIni) + "[Internet]\n" + internet;
+// A machine whose machine.ini has these "Key=Value" lines in [Internet].
+testsupport::MachineOptions iniWith(const std::string& internet) {
+  testsupport::MachineOptions o;
+  for (size_t at = 0; at < internet.size();) {
+    size_t end = internet.find('\n', at);
+    std::string line = internet.substr(at, end - at);
+    at = end == std::string::npos ? internet.size() : end + 1;
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) o.settings.push_back({"Internet", line.substr(0, eq), line.substr(eq + 1)});
+  }
+  return o;
 }
 
 }  // namespace
@@ -91,7 +102,7 @@ TEST(MachineConnectionTest, HostModeThroughAProxy) {
 TEST(MachineUpdateTest, ServerFromMachineIniAsItIsNow) {
   TempMachine tm;
   const auto m = tm.open();
-  tm.writeIni(iniWith("UpdateServer= http://127.0.0.1:8080/ \n"));
+  tm.writeIni(testsupport::slurp(tm.dir() / "machine.ini") + "[Internet]\nUpdateServer= http://127.0.0.1:8080/ \n");
   EXPECT_EQ(spyware::updateServer(m), "http://127.0.0.1:8080");
 }
 

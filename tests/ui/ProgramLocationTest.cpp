@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "TestMachine.h"
 #include "app/frmGlavni.h"
@@ -18,20 +17,11 @@ namespace {
 
 class Location : public testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir = fs::temp_directory_path() / ("brakvel-location-" + std::to_string(rd()) + std::to_string(rd()));
-    apptest::makeMachine(dir);
-    machine.emplace(platform::Machine::open(dir));
-    unsetenv("BRAKVEL9X_PROGRAM");
-  }
-  void TearDown() override {
-    unsetenv("BRAKVEL9X_PROGRAM");
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-  fs::path dir;
-  std::optional<platform::Machine> machine;
+  void SetUp() override { unsetenv("BRAKVEL9X_PROGRAM"); }
+  void TearDown() override { unsetenv("BRAKVEL9X_PROGRAM"); }
+  testsupport::TestMachine tm{apptest::programMachine()};
+  const fs::path dir = tm.dir();
+  platform::Machine* machine = &tm.machine();
 };
 
 TEST_F(Location, TheExecutableInsideTheMachineNamesTheProgramFolder) {
@@ -89,7 +79,7 @@ TEST_F(Location, AProgramAtADriveRoot) {
     const auto loc = frontend::locateProgram(*machine, exe.c_str());
     EXPECT_EQ(loc.folder, c.folder);
 
-    apptest::TestProgram p({}, loc.folder);
+    apptest::TestProgram p(apptest::programMachine(), loc.folder);
     fs::create_directories(p.machine->toHost(loc.folder + "\\archive"));
     std::ofstream(p.machine->toHost(loc.folder + "\\archive\\Monday.kvt")) << "MSCF";
     p.setSetting("Show Intro", "0");

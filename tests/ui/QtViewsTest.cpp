@@ -12,7 +12,6 @@
 #include <QRadioButton>
 #include <QTreeWidget>
 #include <filesystem>
-#include <random>
 #include <vector>
 
 #include "LocalHttpServer.h"
@@ -42,10 +41,7 @@ class QtViews : public testing::Test {
     qtui::setUpLook(*qapp);
   }
   void SetUp() override {
-    std::random_device rd;
-    dir = fs::temp_directory_path() / ("brakvel-qt-test-" + std::to_string(rd()) + std::to_string(rd()));
-    apptest::makeMachine(dir);
-    machine.emplace(platform::Machine::open(dir));
+    machine.emplace(tm.open());
     registry = std::make_unique<platform::reg::Registry>(*machine);
     launcher = std::make_unique<platform::Launcher>(*machine, windows);
     desktop.quiet = true;
@@ -57,8 +53,7 @@ class QtViews : public testing::Test {
     program.reset();
     launcher.reset();
     registry.reset();
-    std::error_code ec;
-    fs::remove_all(dir, ec);
+    machine.reset();
   }
   app::frmGlavni& openMain() {
     platform::SaveSetting(*machine, "Brakvel 9x", "Options", "Show Intro", "0");
@@ -69,7 +64,8 @@ class QtViews : public testing::Test {
   }
   QColor pixel(QWidget* w, int x, int y) { return w->grab().toImage().pixelColor(x, y); }
 
-  fs::path dir;
+  testsupport::TestMachine tm{apptest::programMachine()};
+  const fs::path dir = tm.dir();
   std::optional<platform::Machine> machine;
   std::unique_ptr<platform::reg::Registry> registry;
   platform::WindowTable windows;

@@ -3,17 +3,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <random>
+#include <optional>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 
 #include "TestMachine.h"
 #include "platform/registry/registry.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using testing::ElementsAre;
@@ -28,42 +28,28 @@ struct ScriptRun {
 
 class ScriptDriver : public testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device rd;
-    dir = fs::temp_directory_path() / ("brakvel-script-test-" + std::to_string(rd()) + std::to_string(rd()));
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-  void makeMachine(const apptest::MachineOptions& o = {}) { apptest::makeMachine(dir / "m", o); }
+  void makeMachine(const testsupport::MachineOptions& o = apptest::programMachine()) { tm.emplace(o); }
   void setSetting(const std::string& key, const std::string& value) {
-    platform::Machine m = platform::Machine::open(dir / "m");
+    platform::Machine m = tm->open();
     platform::SaveSetting(m, "Brakvel 9x", "Options", key, value);
   }
   std::string setting(const std::string& key) {
-    platform::Machine m = platform::Machine::open(dir / "m");
+    platform::Machine m = tm->open();
     return platform::GetSetting(m, "Brakvel 9x", "Options", key, "<absent>");
   }
   ScriptRun run(const std::string& script) {
     fs::path file = dir / "script.txt";
     std::ofstream(file, std::ios::binary) << script;
-    std::string cmd = "BRAKVEL9X_MACHINE='" + (dir / "m").string() + "' '" BRAKVEL9X_SCRIPT "' '" +
-                      file.string() + "' 2>&1";
+    testsupport::Ran ran = testsupport::run({BRAKVEL9X_SCRIPT, file.string()}, std::chrono::seconds(120),
+                                            {.machine = tm->dir(), .mergeOutput = true});
     ScriptRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    std::string out;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
-    int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    std::istringstream in(out);
+    r.status = ran.status;
+    std::istringstream in(ran.out);
     for (std::string line; std::getline(in, line);) r.lines.push_back(line);
     return r;
   }
-  fs::path dir;
+  testsupport::TempDir dir{"brakvel-script-test"};
+  std::optional<testsupport::TestMachine> tm;
 };
 
 TEST_F(ScriptDriver, TipsIntroAndMainWindowAsAPersonWouldUseThem) {
@@ -155,9 +141,7 @@ TEST_F(ScriptDriver, AModalDialogTakesAllInput) {
 }
 
 TEST_F(ScriptDriver, TheOperatingSystemCheckEndsTheRun) {
-  apptest::MachineOptions o;
-  o.environment["OS"] = "Windows_NT";
-  makeMachine(o);
+  makeMachine(apptest::programMachine().setVariable("OS", "Windows_NT"));
   setSetting("Show Intro", "0");
   ScriptRun r = run("# nothing to do\n");
   EXPECT_EQ(r.status, 0);

@@ -432,6 +432,11 @@ void removeStaleTemporaries(const Machine& m, std::string_view folder) {
   if (w.complete()) temporaries::sweep(w.host);
 }
 
+bool driveExists(const Machine& m, char drive) {
+  std::vector<char> drives = m.drives();
+  return std::find(drives.begin(), drives.end(), upperAnsi(drive)) != drives.end();
+}
+
 bool isWriteProtected(const Machine& m, char drive) { return writeProtected(m, drive); }
 
 uint64_t freeSpace(const Machine& m, char drive) {

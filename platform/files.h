@@ -112,6 +112,9 @@ class DirEnum {
 // write that makes a temporary there does this first).
 void removeStaleTemporaries(const Machine& m, std::string_view folder);
 
+// The machine has the drive (any case), whether or not a disk is in it.
+bool driveExists(const Machine& m, char drive);
+
 // The floppy in the drive is write-protected.
 bool isWriteProtected(const Machine& m, char drive);
 

@@ -8,14 +8,13 @@ namespace command {
 BootResult bootFloppy(const platform::Machine& m, std::ostream& out, std::ostream& err,
                       bool terminal, std::istream* in) {
   BootResult result;
-  auto folder = m.driveFolder('A');
-  if (!folder) {
+  if (!platform::driveExists(m, 'A')) {
     err << "The machine has no drive A: (see [Drives] in machine.ini)\n";
     return result;
   }
-  std::error_code ec;
-  if (!std::filesystem::is_directory(*folder, ec)) {
-    err << "No disk in drive A: (" << folder->string() << " does not exist)\n";
+  // Without a disk the drive has no root folder.
+  if (!platform::folderExists(m, "A:\\")) {
+    err << "No disk in drive A:\n";
     return result;
   }
   Options options;

@@ -538,6 +538,8 @@ bool isWriteProtected(const Machine& m, char drive) {
   }
   return writeProtected(m, drive);
 }
+bool driveExists(const Machine& m, char drive) { return m.hasDrive(drive); }
+
 
 uint64_t freeSpace(const Machine& m, char drive) {
   std::string root = std::string(1, drive) + ":\\";

@@ -88,7 +88,8 @@ void setAttributes(const Machine& m, std::string_view path, uint8_t attrs);  // 
 std::vector<std::string> readLines(const Machine& m, std::string_view path);
 
 // The classic Dir: entries of a folder matching a pattern under an attribute
-// mask. The pattern is a path whose last component may hold * and ?; a path
+// mask. The pattern is a path whose last component may hold * and ? (fitting
+// an entry's long or 8.3 name as platform/dos_pattern.h has it); a path
 // ending in "\" lists every entry of that folder; a plain path matches that
 // one entry. Plain, archive and read-only files always match; hidden and
 // system files only when the mask has those bits; folders only with
@@ -110,6 +111,9 @@ class DirEnum {
 // Removes the temporaries in a folder that runs now gone left behind (every
 // write that makes a temporary there does this first).
 void removeStaleTemporaries(const Machine& m, std::string_view folder);
+
+// The machine has the drive (any case), whether or not a disk is in it.
+bool driveExists(const Machine& m, char drive);
 
 // The floppy in the drive is write-protected.
 bool isWriteProtected(const Machine& m, char drive);

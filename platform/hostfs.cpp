@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/dos_pattern.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/shortname.h"
@@ -56,7 +57,7 @@ HostStat statOf(const fs::path& p) {
   return h;
 }
 
-bool isWildcard(std::string_view name) { return name.find_first_of("*?") != std::string_view::npos; }
+bool isWildcard(std::string_view name) { return hasDosWildcards(name); }
 
 // Names Windows refuses to create.
 void checkNewName(const std::string& hostName, std::string_view winPath) {
@@ -284,32 +285,6 @@ void finishTemp(TempFile& t, std::string_view path) {
   t.fd = -1;
 }
 
-// DOS wildcard match without regard to case: '*' any run, '?' one character.
-bool matches(std::string_view pattern, std::string_view name) {
-  if (pattern == "*.*" || pattern == "*") return true;
-  // "*." asks for names without an extension.
-  if (pattern.size() >= 2 && pattern.ends_with(".") && name.find('.') == std::string_view::npos) {
-    pattern.remove_suffix(1);
-  }
-  size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || upperAnsi(pattern[p]) == upperAnsi(name[n]))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && (pattern[p] == '*' || (pattern[p] == '.' && p + 1 == pattern.size()))) ++p;
-  return p == pattern.size();
-}
-
 bool maskAdmits(uint8_t attrs, uint8_t mask) {
   return (attrs & static_cast<uint8_t>(~mask) & (kHidden | kSystem | kDirectory)) == 0;
 }
@@ -318,13 +293,14 @@ bool maskAdmits(uint8_t attrs, uint8_t mask) {
 std::vector<std::string> listMatching(const fs::path& folder, std::string_view pattern, uint8_t mask) {
   std::vector<std::string> out;
   std::error_code ec;
-  bool wantShort = pattern.find('~') != std::string_view::npos;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::string host = it->path().filename().string();
     if (temporaries::isTemporary(host)) continue;
     std::string ansi = utf8ToAnsi(host);
-    bool hit = matches(pattern, ansi) ||
-               (wantShort && matches(pattern, shortname::of(folder, host)));
+    // A valid 8.3 name is its own short name; only other names are asked for
+    // theirs, and only when the long one does not fit.
+    bool hit = dosPatternMatches(pattern, ansi) ||
+               (!isValid83(ansi) && dosPatternMatches(pattern, shortname::of(folder, host)));
     if (!hit) continue;
     HostStat h = statOf(it->path());
     if (maskAdmits(attrsOf(it->path(), h), mask)) out.push_back(host);

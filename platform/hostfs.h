@@ -86,8 +86,8 @@ void openTemp(TempFile& t, const fs::path& dir, mode_t mode, std::string_view pa
 void finishTemp(TempFile& t, std::string_view path);
 
 // --- listing
-bool matches(std::string_view pattern, std::string_view name);
 bool maskAdmits(uint8_t attrs, uint8_t mask);
+// Entries whose long or 8.3 name fits the pattern (platform/dos_pattern.h).
 std::vector<std::string> listMatching(const fs::path& folder, std::string_view pattern, uint8_t mask);
 void sortNames(std::vector<std::string>& names);
 void makeTreeWritable(const fs::path& p);

@@ -160,6 +160,9 @@ TEST(Copy, DosMessagesForWhatCannotBeCopied) {
        "File cannot be copied onto itself\n        0 file(s) copied\n"},
   };
   for (auto& c : cases) EXPECT_EQ(dos(t, {c.line}).out, c.out) << c.line;
+  // one file under its long and its short name
+  EXPECT_EQ(win(t, {"COPY \"C:\\My Documents\\Letter to Bob.txt\" C:\\MYDOCU~1\\LETTER~1.TXT"}).out,
+            "File cannot be copied onto itself\n        0 file(s) copied\n");
   // a read-only target refuses the copy and keeps its content
   platform::setAttributes(t.m(), "C:\\WINDOWS\\User.dat", platform::kReadOnly);
   t.write("A:\\USER.DAT", "new");
@@ -240,6 +243,15 @@ TEST(Programs, LoadedDriversAndSetupFromTheCd) {
   r = dos(t, {"LH MSCDEX.EXE /D:OTHER /L:X", "X:\\SETUP"});
   EXPECT_NE(r.out.find("Device driver not found: 'OTHER'."), std::string::npos) << r.out;
   EXPECT_EQ(r.outcome.stop, Stop::Finished);
+
+  // a letter the machine has is not the CD's; "X:" changes only to a drive there is
+  r = dos(t, {"MSCDEX /D:MSCD001 /L:A", "Q:", "C:", "CD"});
+  EXPECT_EQ(r.out,
+            "MSCDEX Version 2.25\n"
+            "Copyright (C) Microsoft Corp. 1986-1995. All rights reserved.\n"
+            "Drive A: is already in use\n"
+            "Invalid drive specification\n"
+            "C:\\\n");
 
   r = dos(t, {"LH MSCDEX.EXE /D:MSCD001 /L:X", "LH DOSKEY /INS", "LH SMARTDRV", "x:\\setup",
               "ECHO not reached"});

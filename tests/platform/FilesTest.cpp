@@ -150,6 +150,8 @@ TEST_F(Files, DirListsInNameOrderUnderTheMask) {
   setAttributes(m, "C:\\d\\c.TXT", kHidden);
   setAttributes(m, "C:\\d\\D.txt", kSystem | kHidden | kReadOnly);
   setAttributes(m, "C:\\d\\ro.txt", kReadOnly);
+  makeFolder(m, "C:\\long");
+  writeFile(m, "C:\\long\\notes.text", "x");  // NOTES~1.TEX
   using V = std::vector<std::string>;
   struct Case {
     const char* pattern;
@@ -164,6 +166,11 @@ TEST_F(Files, DirListsInNameOrderUnderTheMask) {
       {"C:\\d\\*.*", kNormal, V{"A.txt", "b.txt", "e.log", "ro.txt"}},
       {"C:\\d\\", kNormal, V{"A.txt", "b.txt", "e.log", "ro.txt"}},
       {"C:\\d\\?.txt", kNormal, V{"A.txt", "b.txt"}},
+      {"C:\\d\\ro?.txt", kNormal, V{"ro.txt"}},
+      {"C:\\d\\*.", kDirectory, V{"sub"}},
+      {"C:\\d\\sub.*", kDirectory, V{"sub"}},
+      {"C:\\long\\*.tex", kNormal, V{"notes.text"}},  // the short name fits
+      {"C:\\long\\NOTES~?.*", kNormal, V{"notes.text"}},
       {"C:\\d\\b.TXT", kNormal, V{"b.txt"}},
       {"C:\\d\\c.txt", kNormal, V{}},
       {"C:\\d\\c.txt", kHidden, V{"c.TXT"}},

@@ -1,5 +1,6 @@
 #include "tools/command/dos_paths.h"
 
+#include "platform/dos_pattern.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -112,40 +113,10 @@ bool DosPaths::creatable(std::string_view abs) const {
   return true;
 }
 
-bool DosPaths::hasWildcards(std::string_view s) {
-  return s.find_first_of("*?") != std::string_view::npos;
-}
-
-bool DosPaths::wildcardMatch(std::string_view pattern, std::string_view name) {
-  // "X.*" also stands for "X" without an extension, as DOS has it.
-  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" &&
-      name.find('.') == std::string_view::npos &&
-      wildcardMatch(pattern.substr(0, pattern.size() - 2), name))
-    return true;
-  size_t p = 0, n = 0, starP = std::string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() &&
-        (pattern[p] == '?' || platform::upperAnsi(pattern[p]) == platform::upperAnsi(name[n]))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string_view::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && (pattern[p] == '*' || pattern[p] == '?')) ++p;
-  return p == pattern.size();
-}
-
 std::vector<Match> DosPaths::match(std::string_view abs, bool folders) const {
   std::vector<Match> result;
   std::string base = platform::winBaseName(abs);
-  if (!hasWildcards(base)) {
+  if (!platform::hasDosWildcards(base)) {
     if (isFile(abs) || (folders && isFolder(abs)))
       result.push_back({std::string(abs), isFolder(abs)});
     return result;
@@ -169,9 +140,11 @@ std::vector<Match> DosPaths::match(std::string_view abs, bool folders) const {
       continue;
     }
     if (isDir && !folders) continue;
-    bool hit = wildcardMatch(base, seen);
-    if (!hit && mode_ == Mode::Windows)
-      hit = wildcardMatch(base, platform::winBaseName(m_.shortPath(full)));
+    // From Windows the short name fits as well as the long one (a valid 8.3
+    // name is its own short name).
+    bool hit = platform::dosPatternMatches(base, seen);
+    if (!hit && mode_ == Mode::Windows && !platform::isValid83(name))
+      hit = platform::dosPatternMatches(base, platform::winBaseName(m_.shortPath(full)));
     if (hit) result.push_back({platform::winJoin(folder, seen), isDir});
   }
   return result;

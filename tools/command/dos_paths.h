@@ -35,7 +35,8 @@ class DosPaths {
   // mode, the name is a valid 8.3 name.
   bool creatable(std::string_view abs) const;
 
-  // Entries matching the last component of abs (which may hold * and ?),
+  // Entries matching the last component of abs (which may hold * and ?, as
+  // platform/dos_pattern.h matches them: in DOS mode on the 8.3 name only),
   // hidden and system entries included; folders only when wanted. Without
   // wildcards: the one entry when it exists.
   std::vector<Match> match(std::string_view abs, bool folders) const;
@@ -43,10 +44,6 @@ class DosPaths {
   // The name the user sees for an existing entry: the short path in DOS
   // mode, the long path from Windows.
   std::string shown(std::string_view abs) const;
-
-  // DOS file-name matching: * and ?, case ignored, "X.*" also matches "X".
-  static bool wildcardMatch(std::string_view pattern, std::string_view name);
-  static bool hasWildcards(std::string_view s);
 
  private:
   bool visibleInDos(std::string_view abs) const;

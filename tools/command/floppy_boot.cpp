@@ -9,25 +9,25 @@ namespace command {
 BootResult bootFloppy(const platform::Machine& m, std::ostream& out, std::ostream& err,
                       bool terminal, std::istream* in) {
   BootResult result;
-  if (!m.hasDrive('A')) {
+  if (!platform::driveExists(m, 'A')) {
     err << "The machine has no drive A: (see [Drives] in machine.ini)\n";
     return result;
   }
-  // The disk is the folder or the image file that machine.ini names.
-  const bool image = m.driveImage('A').has_value();
-  std::filesystem::path disk = image ? *m.driveImage('A') : *m.driveFolder('A');
-  std::error_code ec;
-  if (image ? !std::filesystem::is_regular_file(disk, ec) : !std::filesystem::is_directory(disk, ec)) {
-    err << "No disk in drive A: (" << disk.string() << " does not exist)\n";
-    return result;
-  }
-  if (image) {
+  if (m.driveImage('A')) {
+    // An image is no disk when it is gone, and unreadable when damaged.
     try {
       m.imageVolume('A')->space();
     } catch (const platform::Error& e) {
-      err << "The disk in drive A: cannot be read: " << e.what() << "\n";
+      if (e.number() == platform::kDiskNotReady) {
+        err << "No disk in drive A:\n";
+      } else {
+        err << "The disk in drive A: cannot be read: " << e.what() << "\n";
+      }
       return result;
     }
+  } else if (!platform::folderExists(m, "A:\\")) {  // without a disk the drive has no root folder
+    err << "No disk in drive A:\n";
+    return result;
   }
   Options options;
   options.mode = Mode::Dos;

@@ -60,39 +60,51 @@ class Interpreter {
     bool done = false;
   };
 
-  Outcome runBatchFrom(Batch batch);
+  // --- a line to its command (interpreter.cpp)
   // Runs one (already expanded) line; may move the current batch.
   void execute(std::string_view line, Batch* batch);
   // The command of a line without @ and echo handling (IF, LH, CALL use it).
   void dispatch(std::string_view line, Batch* batch);
-  std::string expand(std::string_view line, const Batch* batch) const;
   void setVar(std::string_view name, std::string_view value);
+  std::string abs(std::string_view given) const { return DosPaths::absolute(given, cwd_); }
+  std::string prompt() const;
+  void badCommand();
 
-  // Internal commands and emulated DOS tools; false when the name is none.
-  bool builtin(const std::string& name, std::string_view rest, Batch* batch);
-  void echo(std::string_view rest);
+  // --- batch files and control flow (control_flow.cpp)
+  Outcome runBatchFrom(Batch batch);
+  // Goes on with the batch file at path: in place of the running one, which
+  // DOS leaves for good, or on its own when none runs.
+  void chainTo(const std::string& path, std::vector<std::string> params, Batch* batch);
+  std::string expand(std::string_view line, const Batch* batch) const;
   void gotoLabel(std::string_view rest, Batch* batch);
   void ifCommand(std::string_view rest, Batch* batch);
+  void call(std::string_view rest, Batch* batch);
+
+  // --- internal commands (builtin_commands.cpp); false when the name is none
+  bool builtin(const std::string& name, std::string_view rest, Batch* batch);
+  void echo(std::string_view rest);
+  void chdir(std::string_view rest);
   void copy(std::string_view rest);
-  void attrib(std::string_view rest);
-  void deltree(std::string_view rest);
-  void mscdex(std::string_view rest);
   void pause();
   void path(std::string_view rest);
   void set(std::string_view rest);
-  void setup(std::string_view program);
-  // A program line: a file found on disk.
+
+  // --- the DOS programs the floppies call, emulated (dos_tools.cpp); false
+  // when the name is none of them
+  bool dosTool(const std::string& name, std::string_view args);
+  void attrib(std::string_view rest);
+  void deltree(std::string_view rest);
+  void mscdex(std::string_view rest);
+
+  // --- a program line: the file found on disk and started (program_lookup.cpp)
   void program(std::string_view line, const std::string& token, std::string_view rest,
                Batch* batch);
   void programDos(const std::string& token, std::string_view rest, Batch* batch);
   void programWindows(std::string_view line, Batch* batch);
   std::optional<std::string> findDos(const std::string& token) const;
+  void setup(std::string_view program);
   int spawn(const std::string& host, const std::vector<std::string>& args,
             const std::string& tail, const std::string& winPath);
-
-  std::string abs(std::string_view given) const { return DosPaths::absolute(given, cwd_); }
-  std::string prompt() const;
-  void badCommand();
 
   const platform::Machine& m_;
   std::ostream& out_;
@@ -108,9 +120,5 @@ class Interpreter {
   Stop stop_ = Stop::Finished;
   int errorLevel_ = 0;
 };
-
-// DOS's own tokenising: blanks (and, after a command name, = , ;) separate;
-// double quotes group and are dropped.
-std::vector<std::string> splitArgs(std::string_view s);
 
 }  // namespace command

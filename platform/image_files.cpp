@@ -1,5 +1,6 @@
 #include "platform/image_files.h"
 
+#include "platform/dos_pattern.h"
 #include "platform/error.h"
 #include "platform/hostfs.h"
 #include "platform/text.h"
@@ -126,7 +127,7 @@ void deleteFile(const Place& p) {
   std::vector<std::string> names;
   for (const FileEntry& e : p.volume->list(folder.rel)) {
     if (e.isFolder() || !hostfs::maskAdmits(e.attributes, kReadOnly | kArchive)) continue;
-    if (hostfs::matches(name, e.name) || hostfs::matches(name, e.shortName)) names.push_back(e.name);
+    if (dosPatternMatches(name, e.name) || dosPatternMatches(name, e.shortName)) names.push_back(e.name);
   }
   if (names.empty()) throw Error(kFileNotFound, p.shown);
   hostfs::sortNames(names);
@@ -190,7 +191,7 @@ std::vector<std::string> dir(const Place& p, uint8_t mask) {
   if (!f || !f->isFolder()) return out;
   for (const FileEntry& e : p.volume->list(folder.rel)) {
     if (!hostfs::maskAdmits(e.attributes, mask)) continue;
-    if (hostfs::matches(name, e.name) || hostfs::matches(name, e.shortName)) out.push_back(e.name);
+    if (dosPatternMatches(name, e.name) || dosPatternMatches(name, e.shortName)) out.push_back(e.name);
   }
   hostfs::sortNames(out);
   return out;

@@ -23,6 +23,11 @@ using namespace testing_fat;
 
 namespace {
 
+// A peer run to its end, within two minutes.
+Result run(const std::vector<std::string>& argv) {
+  return testsupport::run(argv, std::chrono::seconds(120), {.mergeOutput = true});
+}
+
 const std::string kUtil = "C:\\Program Files\\Brakvel 9x\\util";
 
 // Bytes that do not compress, so that a cabinet holds as much as its files.

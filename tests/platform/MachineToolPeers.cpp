@@ -277,11 +277,12 @@ TEST_F(MachineTool, ARescueStyleBatchDoesTheSameInDosBox) {
       std::string a = m.driveImage('A') ? "imgmount a " + m.driveImage('A')->string() + " -t floppy"
                                         : "mount a " + m.driveFolder('A')->string() + " -t floppy";
       // DOSBox needs a second or two; past its budget it is killed and fails.
-      tf::Result r = tf::run({"env", "HOME=" + home.string(), "SDL_VIDEODRIVER=dummy", "SDL_AUDIODRIVER=dummy",
-                              "timeout", "-s", "KILL", "20", "dosbox", "-conf", (home / "dosbox.conf").string(),
-                              "-c", "mount c " + m.driveFolder('C')->string(), "-c", a, "-c", "a:", "-c",
-                              "call autoexec.bat", "-c", "exit"});
-      ASSERT_EQ(r.status, 0) << "DOSBox did not end in time\n" << r.out;
+      testsupport::Ran r = testsupport::run(
+          {"dosbox", "-conf", (home / "dosbox.conf").string(), "-c", "mount c " + m.driveFolder('C')->string(),
+           "-c", a, "-c", "a:", "-c", "call autoexec.bat", "-c", "exit"},
+          std::chrono::seconds(20),
+          {.env = {{"HOME", home.string()}, {"SDL_VIDEODRIVER", "dummy"}, {"SDL_AUDIODRIVER", "dummy"}}});
+      ASSERT_EQ(r.status, 0) << "DOSBox did not end in time\n" << r.output();
     } else {
       Result r = run("boot-floppy " + quote(d.string()));
       ASSERT_EQ(r.status, 0) << r.output;

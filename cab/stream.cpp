@@ -75,7 +75,7 @@ size_t FileInStream::readAt(char* buf, size_t n, uint64_t at) {
   return done;
 }
 
-size_t FileInStream::read(void* buf, size_t n) {
+size_t WindowedInStream::read(void* buf, size_t n) {
   constexpr size_t kWindow = 256 << 10;
   char* out = static_cast<char*>(buf);
   size_t done = 0;

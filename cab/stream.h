@@ -56,28 +56,39 @@ class MemoryOutStream : public OutStream {
   std::string bytes_;
 };
 
-// A host file opened for reading through a window of its bytes, so that
-// small reads cost no system call each; `label` names it in messages.
-class FileInStream : public InStream {
+// A file read through a window of its bytes, so that small reads cost no
+// system call each; what the file is gives readAt and the size.
+class WindowedInStream : public InStream {
+ public:
+  size_t read(void* buf, size_t n) override;
+  void seek(uint64_t pos) override { pos_ = pos; }
+  uint64_t tell() const override { return pos_; }
+  uint64_t size() const override { return size_; }
+
+ protected:
+  // Up to n bytes at `at`; fewer only at the end. Throws CabError.
+  virtual size_t readAt(char* buf, size_t n, uint64_t at) = 0;
+  uint64_t size_ = 0;
+
+ private:
+  uint64_t pos_ = 0;
+  std::string window_;  // bytes of the file from windowAt_
+  uint64_t windowAt_ = 0;
+};
+
+// A host file opened for reading; `label` names it in messages.
+class FileInStream : public WindowedInStream {
  public:
   explicit FileInStream(const std::filesystem::path& path, std::string label = {});
   ~FileInStream() override;
   FileInStream(const FileInStream&) = delete;
   FileInStream& operator=(const FileInStream&) = delete;
-  size_t read(void* buf, size_t n) override;
-  void seek(uint64_t pos) override { pos_ = pos; }
-  uint64_t tell() const override { return pos_; }
-  uint64_t size() const override { return size_; }
   const std::string& label() const { return label_; }
 
  private:
-  size_t readAt(char* buf, size_t n, uint64_t at);
+  size_t readAt(char* buf, size_t n, uint64_t at) override;
   int fd_ = -1;
-  uint64_t pos_ = 0;
-  uint64_t size_ = 0;
   std::string label_;
-  std::string window_;      // bytes of the file from windowAt_
-  uint64_t windowAt_ = 0;
 };
 
 // A new host file. Full buffers go to a thread of its own that writes them

@@ -92,14 +92,8 @@ std::unique_ptr<FileReader> openFile(const Machine& m, std::string_view path) {
     if (imagefs::existing(*p).isFolder()) throw Error(kPathFileAccess, p->shown);
     return p->volume->open(p->rel);
   }
-  winpath::Walk w = existing(m, path);
-  int fd = ::open(w.host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) failErrno(errno, path);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    throw Error(kPathFileAccess, str(path));
-  }
+  int fd = openForReading(m, path, st);
   return std::make_unique<HostReader>(fd, static_cast<uint64_t>(st.st_size), str(path));
 }
 
@@ -130,14 +124,8 @@ FileBytes mapFile(const Machine& m, std::string_view path) {
     b.copy_ = readFile(m, path);
     return b;
   }
-  winpath::Walk w = existing(m, path);
-  int fd = ::open(w.host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) failErrno(errno, path);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    throw Error(kPathFileAccess, str(path));
-  }
+  int fd = openForReading(m, path, st);
   if (S_ISREG(st.st_mode) && st.st_size > 0) {
     // Files are replaced by rename, never rewritten in place, so the
     // mapped bytes stay those of the file that was opened.

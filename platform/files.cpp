@@ -88,8 +88,8 @@ HostStat statPath(const Machine& m, std::string_view path) {
 }  // namespace
 
 namespace {
-// What an image drive holds at path; nullopt for a folder drive, and also
-// for no disk or a path that is not there (then `found` is false).
+// What an image drive holds at path: *image tells whether the drive is an
+// image; nullopt also for no disk or a path that is not there.
 std::optional<FileEntry> imageEntry(const Machine& m, std::string_view path, bool* image) {
   *image = false;
   try {
@@ -125,22 +125,6 @@ bool pathExists(const Machine& m, std::string_view path) {
 }
 
 // --- reading -----------------------------------------------------------------------
-
-namespace {
-
-// A file opened for reading; its status beside it.
-int openForReading(const Machine& m, std::string_view path, struct stat& st) {
-  winpath::Walk w = existing(m, path);
-  int fd = ::open(w.host.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) failErrno(errno, path);
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    ::close(fd);
-    throw Error(kPathFileAccess, str(path));
-  }
-  return fd;
-}
-
-}  // namespace
 
 void readFileInPieces(const Machine& m, std::string_view path, size_t piece,
                       const std::function<void(std::string_view)>& take) {

@@ -205,6 +205,19 @@ void markArchive(const fs::path& p) {
   applyAttrs(p, h, static_cast<uint8_t>(a | kArchive | (readOnlyMode(h) ? kReadOnly : 0)));
 }
 
+// --- reading ------------------------------------------------------------------
+
+int openForReading(const Machine& m, std::string_view path, struct stat& st) {
+  winpath::Walk w = existing(m, path);
+  int fd = ::open(w.host.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) failErrno(errno, path);
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw Error(kPathFileAccess, str(path));
+  }
+  return fd;
+}
+
 // --- writing ------------------------------------------------------------------
 
 // Throws on failure; the descriptor stays its owner's to close.

@@ -61,6 +61,11 @@ void applyAttrs(const fs::path& p, const HostStat& h, uint8_t attrs);
 // A written file gets the archive bit, keeping its others.
 void markArchive(const fs::path& p);
 
+// --- reading
+// A file of the machine opened for reading, its status in st; throws as
+// readFile does (a folder is error 75).
+int openForReading(const Machine& m, std::string_view path, struct stat& st);
+
 // --- writing
 // Throws on failure; the descriptor stays its owner's to close.
 void writeAll(int fd, std::string_view bytes, std::string_view path);

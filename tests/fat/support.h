@@ -39,7 +39,7 @@ struct Image {
   fs::path path;
   uint64_t offset = 0;  // of the partition
   uint64_t length = 0;  // of the partition
-  // "::" with the image given to mtools as -i SPEC.
+  // "::" with the image given to mtools as -i TARGET.
   std::string mtoolsTarget() const;
 };
 

@@ -16,6 +16,21 @@ namespace {
 
 constexpr size_t kWindow = 256 << 10;
 
+// Bytes gathered into buffer, which drain empties whenever it holds a
+// window's worth; written counts them all.
+template <class Drain>
+void appendBuffered(std::string& buffer, uint64_t& written, const void* bytes, size_t n, Drain drain) {
+  const char* p = static_cast<const char*>(bytes);
+  while (n > 0) {
+    size_t k = std::min(n, kWindow - buffer.size());
+    buffer.append(p, k);
+    written += k;
+    p += k;
+    n -= k;
+    if (buffer.size() == kWindow) drain();
+  }
+}
+
 std::string sysError(const std::string& what, const std::string& label) {
   return what + " " + label + ": " + std::strerror(errno);
 }
@@ -25,7 +40,9 @@ std::string sysError(const std::string& what, const std::string& label) {
 // --- ReaderInStream ------------------------------------------------------------
 
 ReaderInStream::ReaderInStream(std::unique_ptr<platform::FileReader> reader, std::string label)
-    : reader_(std::move(reader)), label_(std::move(label)), size_(reader_->size()) {}
+    : reader_(std::move(reader)), label_(std::move(label)) {
+  size_ = reader_->size();
+}
 
 size_t ReaderInStream::readAt(char* buf, size_t n, uint64_t at) {
   try {
@@ -33,31 +50,6 @@ size_t ReaderInStream::readAt(char* buf, size_t n, uint64_t at) {
   } catch (const platform::Error& e) {
     throw cab::CabError("cannot read " + label_ + ": " + e.what());
   }
-}
-
-size_t ReaderInStream::read(void* buf, size_t n) {
-  char* out = static_cast<char*>(buf);
-  size_t done = 0;
-  while (done < n) {
-    if (pos_ >= windowAt_ && pos_ < windowAt_ + window_.size()) {
-      size_t k = std::min<uint64_t>(n - done, windowAt_ + window_.size() - pos_);
-      std::memcpy(out + done, window_.data() + (pos_ - windowAt_), k);
-      done += k;
-      pos_ += k;
-      continue;
-    }
-    if (n - done >= kWindow) {  // large reads go straight to the caller
-      size_t r = readAt(out + done, n - done, pos_);
-      done += r;
-      pos_ += r;
-      break;
-    }
-    window_.resize(kWindow);
-    window_.resize(readAt(window_.data(), kWindow, pos_));
-    windowAt_ = pos_;
-    if (window_.empty()) break;
-  }
-  return done;
 }
 
 // --- SpoolOutStream ------------------------------------------------------------
@@ -91,15 +83,7 @@ void SpoolOutStream::drain() {
 }
 
 void SpoolOutStream::write(const void* buf, size_t n) {
-  const char* p = static_cast<const char*>(buf);
-  while (n > 0) {
-    size_t k = std::min(n, kWindow - buf_.size());
-    buf_.append(p, k);
-    written_ += k;
-    p += k;
-    n -= k;
-    if (buf_.size() == kWindow) drain();
-  }
+  appendBuffered(buf_, written_, buf, n, [&] { drain(); });
 }
 
 void SpoolOutStream::patch(uint64_t pos, const void* buf, size_t n) {
@@ -143,15 +127,7 @@ void SetOutStream::drain() {
 void SetOutStream::write(const void* buf, size_t n) {
   if (failure_) throw *failure_;
   if (buf_.capacity() < kWindow) buf_.reserve(kWindow);
-  const char* p = static_cast<const char*>(buf);
-  while (n > 0) {
-    size_t k = std::min(n, kWindow - buf_.size());
-    buf_.append(p, k);
-    written_ += k;
-    p += k;
-    n -= k;
-    if (buf_.size() == kWindow) drain();
-  }
+  appendBuffered(buf_, written_, buf, n, [&] { drain(); });
 }
 
 void SetOutStream::patch(uint64_t, const void*, size_t) {

@@ -19,21 +19,14 @@ namespace cabfiles {
 // A file of the machine, read through a window of its bytes so that the
 // cabinet code's small reads cost no call to the file system each. A read
 // the platform refuses becomes a CabError naming label.
-class ReaderInStream : public cab::InStream {
+class ReaderInStream : public cab::WindowedInStream {
  public:
   ReaderInStream(std::unique_ptr<platform::FileReader> reader, std::string label);
-  size_t read(void* buf, size_t n) override;
-  void seek(uint64_t pos) override { pos_ = pos; }
-  uint64_t tell() const override { return pos_; }
-  uint64_t size() const override { return size_; }
 
  private:
-  size_t readAt(char* buf, size_t n, uint64_t at);
+  size_t readAt(char* buf, size_t n, uint64_t at) override;
   std::unique_ptr<platform::FileReader> reader_;
   std::string label_;
-  uint64_t size_ = 0, pos_ = 0;
-  std::string window_;
-  uint64_t windowAt_ = 0;
 };
 
 // A cabinet held in a host temporary file while it is written: the writer

@@ -227,6 +227,8 @@ std::vector<Step> steps() {
   };
 }
 
+void PrintTo(const Step& s, std::ostream* os) { *os << s.name; }
+
 class Crashes : public ::testing::TestWithParam<Step> {};
 
 TEST_P(Crashes, AtEveryPageWritten) {

@@ -22,6 +22,8 @@ struct Target {
   std::optional<Kind> kind;  // none: the in-memory form
 };
 
+void PrintTo(const Target& t, std::ostream* os) { *os << t.name; }
+
 class VolumeTest : public ::testing::TestWithParam<Target> {
  protected:
   void SetUp() override {

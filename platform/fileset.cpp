@@ -200,7 +200,9 @@ struct FileSet::Impl {
     }
     if (actual) return;  // the temporaries are on the disk already
     struct statvfs sv;
-    if (adding > freeing && ::statvfs(host.c_str(), &sv) == 0 &&
+    // A file system that keeps no block count (ramfs) has no figure to
+    // refuse by: its writes say when it is full.
+    if (adding > freeing && ::statvfs(host.c_str(), &sv) == 0 && sv.f_blocks != 0 &&
         static_cast<uint64_t>(sv.f_bavail) * sv.f_frsize < adding - freeing)
       throw Error(kDiskFull, folder);
   }

@@ -53,7 +53,8 @@ class WindowsBackups : public testing::TestWithParam<bool> {};
 
 TEST_P(WindowsBackups, ThreeCabinetsOfOlderStatesOneWithoutUserDat) {
   const bool me = GetParam();
-  testsupport::TestMachine tm;
+  // On a disk image, whose hidden and system bits the cabinets must carry.
+  testsupport::TestMachine tm({.c = testsupport::DriveForm::Image});
   platform::Machine m = tm.open();
   platform::writeFile(m, "C:\\WINDOWS\\System.dat", kSystemDat);
   platform::writeFile(m, "C:\\WINDOWS\\User.dat", "REGEDIT4\r\n\r\n[HKEY_USERS\\.DEFAULT\\Control Panel]\r\n\r\n");

@@ -173,7 +173,7 @@ TEST(Copy, DosMessagesForWhatCannotBeCopied) {
 }
 
 TEST(Attrib, SetsClearsAndLists) {
-  TestMachine t;
+  TestMachine t(false, testsupport::DriveForm::Image);
   auto r = dos(t, {"ATTRIB C:\\WINDOWS\\SYSTEM.DAT +R +A +H +S"});
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(t.attrs("C:\\WINDOWS\\System.dat"),

@@ -15,10 +15,13 @@ namespace fs = std::filesystem;
 
 class TestMachine {
  public:
-  // me: a Windows ME machine (Classes.dat, C:\_restore).
-  explicit TestMachine(bool me = false)
+  // me: a Windows ME machine (Classes.dat, C:\_restore). form: of drives C:
+  // and A:; on images, attributes and short names are the file system's own.
+  explicit TestMachine(bool me = false, testsupport::DriveForm form = testsupport::DriveForm::Folder)
       : machine_({.windows = me ? testsupport::Windows::WinME : testsupport::Windows::Win98,
-                  .layout = testsupport::Layout::SystemSet}) {}
+                  .layout = testsupport::Layout::SystemSet,
+                  .c = form,
+                  .a = form}) {}
 
   static std::vector<std::string> systemFiles(bool me) {
     std::vector<std::string> v;

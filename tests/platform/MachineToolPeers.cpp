@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "MachineToolSupport.h"
+#include "tests/support/host_attributes.h"
 #include "platform/files.h"
 #include "platform/machine.h"
 #include "tests/fat/support.h"
@@ -98,7 +99,11 @@ TEST_F(MachineTool, CopiedInByTheToolMtoolsSeesTheSame) {
   hostFile(host / "data", data);
   hostFile(host / "readme", "read me\r\n");
   std::map<std::string, std::string> listings;
+  // A folder floppy keeps hidden and system only where the host keeps
+  // extended attributes.
+  const bool folderToo = testsupport::keepsExtendedAttributes(base);
   for (const char* form : {"", " --floppy-folder"}) {
+    if (*form && !folderToo) continue;
     SCOPED_TRACE(*form ? "folder" : "image");
     fs::path d = base / (*form ? "folder" : "image");
     ASSERT_EQ(run("init " + quote(d.string()) + form).status, 0);
@@ -156,7 +161,9 @@ TEST_F(MachineTool, CopiedInByTheToolMtoolsSeesTheSame) {
     }
     hostFile(host / "Long file name.txt", "first\r\n");
   }
-  EXPECT_EQ(listings[""], listings[" --floppy-folder"]);
+  if (folderToo) {
+    EXPECT_EQ(listings[""], listings[" --floppy-folder"]);
+  }
 }
 
 // Files mtools put on an image are listed and copied out exactly.

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/host_attributes.h"
 #include "tests/support/test_machine.h"
 #include "platform/files.h"
 #include "platform/machine.h"
@@ -52,6 +53,7 @@ TEST(ShortNames, MadeAsVfatMakesThem) {
 
 TEST(ShortNames, TailsCountUpAndShortenTheBase) {
   TempMachine tm;
+  if (!testsupport::keepsExtendedAttributes(tm.c())) GTEST_SKIP() << testsupport::kNoExtendedAttributes;
   Machine m = tm.open();
   makeFolder(m, "C:\\Tails");
   for (int i = 1; i <= 11; ++i) {
@@ -85,6 +87,7 @@ TEST(ShortNames, UnnamedEntriesAreNamedOldestFirst) {
 
 TEST(ShortNames, StayWhileTheFileExistsAndFollowARename) {
   TempMachine tm;
+  if (!testsupport::keepsExtendedAttributes(tm.c())) GTEST_SKIP() << testsupport::kNoExtendedAttributes;
   Machine m = tm.open();
   writeFile(m, "C:\\Long file name one.txt", "1");
   writeFile(m, "C:\\Long file name two.txt", "2");
@@ -161,6 +164,7 @@ TEST(ShortNames, ProcessesNamingAtOnceAgree) {
 
 TEST(ShortNames, ACopyBringingATakenNameGetsItsOwn) {
   TempMachine tm;
+  if (!testsupport::keepsExtendedAttributes(tm.c())) GTEST_SKIP() << testsupport::kNoExtendedAttributes;
   Machine m = tm.open();
   makeFolder(m, "C:\\one");
   makeFolder(m, "C:\\two");

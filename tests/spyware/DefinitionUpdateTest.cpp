@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "LocalHttpServer.h"
+#include "tests/support/host_attributes.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/net/http.h"
@@ -208,7 +209,7 @@ TEST_F(ReplaceTest, ReplacesAllThreeKeepingTheirAttributes) {
   const auto r = spyware::replaceDefinitionFiles(m_, kUtil, new_);
   ASSERT_TRUE(r.ok) << r.error;
   for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(platform::readFile(m_, at(kFiles[i])) == new_[i]) << kFiles[i];
-  EXPECT_EQ(platform::getAttributes(m_, at("spylist.enc")), platform::kHidden | platform::kArchive);
+  EXPECT_EQ(platform::getAttributes(m_, at("spylist.enc")), testsupport::attributesKept(m_, 'C', platform::kHidden | platform::kArchive));
 }
 
 TEST_F(ReplaceTest, ReadOnlyFileStopsTheReplacementBeforeAnyWrite) {

@@ -40,10 +40,10 @@ TEST_P(Kills, LeaveOldOrNewAndLostClustersAtWorst) {
         v->writeInPlace("Padding entry " + std::to_string(i) + "-" + std::to_string(k) + ".txt", "p", false);
     }
   }
-  // Each kill lands at a random point of a cycle whose length is measured
-  // first, so a slow build (sanitizers) is hit in its commits as often as a
-  // fast one. Rounds go on until kills have landed both inside a commit (its
-  // journal is left) and outside one, within a bound.
+  // A kill lands at a random point of a cycle whose length is measured
+  // first, so a slow build (sanitizers) is hit as a fast one is. Rounds go
+  // on until kills have landed both inside a commit (its journal is left)
+  // and outside one, within a bound.
   std::mt19937 random(20240611u);
   std::uniform_real_distribution<double> within(0.0, 1.0);
   int inCommit = 0, elsewhere = 0;
@@ -65,7 +65,16 @@ TEST_P(Kills, LeaveOldOrNewAndLostClustersAtWorst) {
     const auto begun = std::chrono::steady_clock::now();
     ASSERT_TRUE(report()) << "round " << round;
     const auto cycle = std::chrono::steady_clock::now() - begun;
-    std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::microseconds>(cycle * within(random)));
+    if (round % 2 == 0) {
+      std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::microseconds>(cycle * within(random)));
+    } else {
+      // Every other kill waits for a commit to begin, so the recovery from
+      // its journal is tested however short the commits are next to the rest.
+      const auto until = std::chrono::steady_clock::now() + 2 * cycle + std::chrono::seconds(1);
+      while (!fs::exists(img.path.string() + ".journal") && std::chrono::steady_clock::now() < until) {
+      }
+      std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int>(200 * within(random))));
+    }
     killed.kill();
     while (report()) {
     }

@@ -10,6 +10,7 @@
 #include "tests/support/host_files.h"
 #include "tests/support/process.h"
 #include "tests/support/test_machine.h"
+#include "tests/support/wait.h"
 
 namespace fs = std::filesystem;
 using TempMachine = testsupport::TestMachine;
@@ -100,6 +101,46 @@ TEST(StartToolTest, HandsTheAddressToTheHostsOpener) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(slurp(log), "http://www.vantrel.example/support/index.htm\n" +
                             (tm.dir() / "drive_c" / "WINDOWS").string() + "\n");
+}
+
+// A file on a drive that is a disk image has no host file: the opener gets
+// a copy under the file's long name, so it picks the program by extension.
+TEST(StartToolTest, OpensACopyOfAFileOnADiskImage) {
+  TempMachine tm({.c = testsupport::DriveForm::Image});
+  const fs::path bin = tm.dir() / "bin", tmp = tm.dir() / "tmp";
+  fs::create_directories(bin);
+  fs::create_directories(tmp);
+  const fs::path log = tm.dir() / "opened";
+  {
+    std::ofstream script(bin / "xdg-open");
+    script << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> " << testsupport::quote(log.string()) << "\n";
+  }
+  fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+  const std::string bytes = "notes\r\nline two\r\n";
+  platform::writeFile(tm.machine(), "C:\\WINDOWS\\Notes for you.txt", bytes);
+  const std::string env = "BRAKVEL9X_MACHINE=" + testsupport::quote(tm.dir().string()) +
+                          " PATH=" + testsupport::quote(bin.string()) + " TMPDIR=" + testsupport::quote(tmp.string());
+
+  ToolRun r = run(env + " BRAKVEL9X_CMDLINE='\"C:\\WINDOWS\\NOTESF~1.TXT\"' " + BRAKVEL9X_START);
+  EXPECT_EQ(r.status, 0) << r.out;
+  ASSERT_TRUE(testsupport::waitUntil([&] { return !slurp(log).empty(); }, std::chrono::seconds(10),
+                                     "the opener to be handed the copy"));
+  const std::string opened = slurp(log);
+  ASSERT_EQ(opened.find('\n'), opened.size() - 1) << opened;
+  const fs::path copy = opened.substr(0, opened.size() - 1);
+  EXPECT_EQ(copy.filename(), "Notes for you.txt");
+  EXPECT_EQ(copy.parent_path().parent_path(), tmp);
+  EXPECT_EQ(slurp(copy), bytes);  // it stays: the opener outlives START
+
+  // A folder of the image has no host folder to hand over: said, nothing opened.
+  r = run(env + " BRAKVEL9X_CMDLINE='\"C:\\WINDOWS\"' " + BRAKVEL9X_START);
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("start: cannot open C:\\WINDOWS: "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("disk image"), std::string::npos) << r.out;
+  r = run(env + " BRAKVEL9X_CMDLINE='\"C:\\WINDOWS\\none.txt\"' " + BRAKVEL9X_START);
+  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.out, "start: cannot open C:\\WINDOWS\\none.txt: File not found: C:\\WINDOWS\\none.txt\n");
+  EXPECT_EQ(slurp(log), opened);
 }
 
 TEST(StartToolTest, SaysSoWhenTheHostCannotOpenIt) {

@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
       const auto machine = platform::Machine::open(platform::Machine::defaultDir());
       if (machine.driveImage(target[0]) && platform::fileExists(machine, target))
         opened = hostCopy(machine, target);
+      else if (machine.driveImage(target[0]) && !platform::pathExists(machine, target))
+        throw platform::Error(platform::kFileNotFound, target);
       else
         opened = machine.toHost(target).string();
     } catch (const std::exception& e) {

@@ -8,8 +8,11 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <thread>
 #include <vector>
 
+#include "cab/stream.h"
+#include "cab/writer.h"
 #include "platform/error.h"
 #include "platform/files.h"
 #include "platform/launcher.h"
@@ -293,6 +296,95 @@ TEST_F(ImageMachine, PuxOntoAFloppyThatCannotTakeItWritesNothing) {
     EXPECT_EQ(names(floppy, "::/").find("LONGFI"), std::string::npos);
     expectClean(floppy);
   }
+}
+
+// A rescue preparation killed at any moment: pux putting a set onto the
+// floppy image leaves each file one version whole and lost clusters at
+// worst; the next session finds one set whole, and fsck.fat nothing.
+TEST_F(ImageMachine, AnExtractionOntoTheFloppyKilledAtAnyMomentLeavesOneSetWhole) {
+  const std::vector<std::string> members{"SYSTEM.DAT", "USER.DAT", "SYSTEM.INI", "WIN.INI"};
+  std::vector<std::string> bytes[2];
+  makeFolder(*m, "C:\\ARCHIVE");
+  for (int g = 0; g < 2; ++g) {
+    std::vector<cab::Source> sources;
+    for (size_t i = 0; i < members.size(); ++i) {
+      bytes[g].push_back(noise(i < 2 ? 150000 : 3000, static_cast<unsigned>(100 * g + i)));
+      cab::Source src;
+      src.name = src.label = members[i];
+      src.data = std::make_unique<cab::MemoryInStream>(bytes[g].back());
+      src.year = 1999 + g;
+      sources.push_back(std::move(src));
+    }
+    cab::MemoryOutStream out;
+    cab::write(sources, out, {});
+    writeFile(*m, "C:\\ARCHIVE\\gen" + std::to_string(g) + ".kvt", out.bytes());
+  }
+  const fs::path journal = floppy.path.string() + ".journal";
+  auto start = [&](int g) {
+    return std::make_unique<testsupport::Child>(
+        std::vector<std::string>{PUX_EXE, "C:\\ARCHIVE\\gen" + std::to_string(g) + ".kvt", "/Y", "/E", "/L", "A:\\"},
+        testsupport::Child::Output::Discard, testsupport::RunOptions{.machine = dir.path()});
+  };
+  // The generation a file holds as mtools reads it; -1 for neither.
+  auto versionOnImage = [&](size_t i) {
+    std::string got = mtools("mtype", floppy, {"::/" + members[i]}).out;
+    for (int g = 0; g < 2; ++g)
+      if (got == bytes[g][i]) return g;
+    return -1;
+  };
+  // The generation the floppy holds as a new session of ours finds it; -1 for a mix.
+  auto holds = [&] {
+    Machine fresh = Machine::open(dir.path());
+    int first = -2;
+    for (size_t i = 0; i < members.size(); ++i) {
+      std::string got = fileExists(fresh, "A:\\" + members[i]) ? readFile(fresh, "A:\\" + members[i]) : "";
+      int g = got == bytes[0][i] ? 0 : got == bytes[1][i] ? 1 : -1;
+      if (first == -2) first = g;
+      if (g != first) return -1;
+    }
+    return first;
+  };
+  ASSERT_EQ(start(0)->wait(std::chrono::seconds(60)), 0);
+  ASSERT_EQ(holds(), 0);
+  const auto began = std::chrono::steady_clock::now();
+  ASSERT_EQ(start(1)->wait(std::chrono::seconds(60)), 0);
+  const auto runTime = std::chrono::steady_clock::now() - began;
+  ASSERT_EQ(holds(), 1);
+
+  std::mt19937 random(1998);
+  std::uniform_real_distribution<double> within(0.0, 2.0);
+  int current = 1, old = 0, fresh = 0, inCommit = 0;
+  for (int trial = 0; trial < 20; ++trial) {
+    auto pending = start(1 - current);
+    if (trial % 2 == 0) {
+      std::this_thread::sleep_for(std::chrono::duration_cast<std::chrono::microseconds>(runTime * within(random)));
+    } else {
+      // Every other kill waits for the set's commit to begin.
+      const auto until = std::chrono::steady_clock::now() + 3 * runTime + std::chrono::seconds(1);
+      while (!fs::exists(journal) && std::chrono::steady_clock::now() < until) {
+      }
+    }
+    pending->kill();
+    inCommit += fs::exists(journal);
+    EXPECT_EQ(fsckBeyondKill(floppy), "") << "trial " << trial;
+    for (size_t i = 0; i < members.size(); ++i)
+      EXPECT_NE(versionOnImage(i), -1) << members[i] << " is no version whole after trial " << trial;
+    const int now = holds();
+    ASSERT_NE(now, -1) << "trial " << trial << ": a mixed set";
+    (now == current ? old : fresh) += 1;
+    current = now;
+    std::string report;
+    EXPECT_TRUE(fsckClean(floppy, &report)) << "trial " << trial << ":\n" << report;
+    EXPECT_FALSE(fs::exists(journal)) << "trial " << trial;
+  }
+  RecordProperty("old", old);
+  RecordProperty("fresh", fresh);
+  RecordProperty("inCommit", inCommit);
+  // Kills landed before the set was in place, after it, and inside its commit.
+  EXPECT_GT(old, 0);
+  EXPECT_GT(fresh, 0);
+  EXPECT_GT(inCommit, 0);
+  EXPECT_EQ(names(floppy, "::/"), "SYSTEM.DAT USER.DAT SYSTEM.INI WIN.INI ");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -15,18 +17,27 @@
 #include "platform/registry/registry.h"
 #include "support.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/test_machine.h"
 
 namespace fs = std::filesystem;
-using regtest::slurp;
 using namespace std::chrono_literals;
 
 namespace {
 
-class FullDisk : public testing::Test {
+// The full drive C: is a small host file system of its own (mounting it
+// takes root), or a FAT disk image filled to its last cluster.
+class FullDisk : public testing::TestWithParam<testsupport::DriveForm> {
  protected:
   void SetUp() override {
+    if (GetParam() == testsupport::DriveForm::Image) {
+      image.emplace(testsupport::MachineOptions{.layout = testsupport::Layout::Installed,
+                                                .c = testsupport::DriveForm::Image});
+      machine = image->dir();
+      return;
+    }
     if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=4m") != 0)
-      GTEST_SKIP() << "a small file system cannot be mounted here (" << std::strerror(errno) << "); run as root";
+      GTEST_SKIP() << "a small file system cannot be mounted here (" << std::strerror(errno)
+                   << "); run as root, or see the disk-image case";
     mounted = true;
     machine = mountPoint / "machine";
     regtest::Ran init = testsupport::run({MACHINE_EXE, "init", machine.string()}, 120s);
@@ -36,8 +47,14 @@ class FullDisk : public testing::Test {
     if (mounted) ::umount2(mountPoint.c_str(), MNT_DETACH);
   }
 
-  // Takes every free byte of the file system.
+  // Takes every free byte of drive C:.
   void fill() {
+    if (image) {
+      platform::Machine m = platform::Machine::open(machine);
+      platform::writeFile(m, "C:\\filler", std::string(platform::freeSpace(m, 'C'), 'f'));
+      ASSERT_EQ(platform::freeSpace(m, 'C'), 0u);
+      return;
+    }
     int fd = ::open((mountPoint / "filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     std::string chunk(65536, 'f');
@@ -47,21 +64,33 @@ class FullDisk : public testing::Test {
     ::close(fd);
   }
 
-  fs::path windows() const { return machine / "drive_c" / "WINDOWS"; }
+  std::string hive(const char* name) const {
+    return platform::readFile(platform::Machine::open(machine), std::string("C:\\WINDOWS\\") + name);
+  }
+  // Our temporaries left in the Windows folder (a FAT volume keeps none under names).
+  std::vector<std::string> leftBehind() const {
+    std::vector<std::string> left;
+    if (image) return left;
+    for (const auto& e : fs::directory_iterator(machine / "drive_c" / "WINDOWS"))
+      if (e.path().filename().string().find(".~") != std::string::npos) left.push_back(e.path().string());
+    return left;
+  }
 
   testsupport::TempDir base{"brakvel-full"};
   const fs::path mountPoint = base.path();
+  std::optional<testsupport::TestMachine> image;
   fs::path machine;
   bool mounted = false;
 };
 
-TEST_F(FullDisk, AFailedHiveWriteKeepsTheHiveAndItsAttributes) {
+TEST_P(FullDisk, AFailedHiveWriteKeepsTheHiveAndItsAttributes) {
   platform::Machine m = platform::Machine::open(machine);
   const uint8_t rhs = platform::kReadOnly | platform::kHidden | platform::kSystem;
   ASSERT_EQ(platform::getAttributes(m, "C:\\WINDOWS\\System.dat"), rhs);
-  std::ofstream(machine / "drive_c" / "add.reg", std::ios::binary)
-      << "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\r\n\"v\"=\"" << std::string(5000, 'v') << "\"\r\n";
-  const std::string before = slurp(windows() / "System.dat");
+  platform::writeFile(m, "C:\\add.reg",
+                      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Added]\r\n\"v\"=\"" + std::string(5000, 'v') +
+                          "\"\r\n");
+  const std::string before = hive("System.dat");
   fill();
 
   regtest::Ran r = regtest::regedit(machine, {"/s", "C:\\add.reg"});
@@ -72,25 +101,30 @@ TEST_F(FullDisk, AFailedHiveWriteKeepsTheHiveAndItsAttributes) {
             platform::reg::ERROR_ACCESS_DENIED);
   EXPECT_NE(reg.lastError().find("Disk full: C:\\WINDOWS\\User.dat"), std::string::npos) << reg.lastError();
 
-  EXPECT_TRUE(slurp(windows() / "System.dat") == before);
+  EXPECT_TRUE(hive("System.dat") == before);
   EXPECT_EQ(platform::getAttributes(m, "C:\\WINDOWS\\System.dat"), rhs);
   EXPECT_EQ(platform::getAttributes(m, "C:\\WINDOWS\\User.dat"), rhs);
-  for (const auto& e : fs::directory_iterator(windows()))
-    EXPECT_EQ(e.path().filename().string().find(".~"), std::string::npos) << "left behind: " << e.path();
+  EXPECT_EQ(leftBehind(), std::vector<std::string>{});
 }
 
 // On its first start the program stores a preference (the tip dialog's
 // box) and registers the archive file type: neither may stop it.
-TEST_F(FullDisk, TheProgramStartsWhenItsRegistryWritesFail) {
-  const std::string user = slurp(windows() / "User.dat"), system = slurp(windows() / "System.dat");
+TEST_P(FullDisk, TheProgramStartsWhenItsRegistryWritesFail) {
+  const std::string user = hive("User.dat"), system = hive("System.dat");
   std::ofstream(mountPoint / "script.txt") << "click TipOfDay.SmartNetButton2\nclick frmIntro.SmartNetButton1\nclose\n";
   fill();
   regtest::Ran r = testsupport::run({BRAKVEL9X_SCRIPT, (mountPoint / "script.txt").string()}, 300s, {.machine = machine});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("dialog: frmGlavni\n"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("\nexit\n"), std::string::npos) << r.out;
-  EXPECT_TRUE(slurp(windows() / "User.dat") == user);
-  EXPECT_TRUE(slurp(windows() / "System.dat") == system);
+  EXPECT_TRUE(hive("User.dat") == user);
+  EXPECT_TRUE(hive("System.dat") == system);
 }
+
+INSTANTIATE_TEST_SUITE_P(Drives, FullDisk,
+                         testing::Values(testsupport::DriveForm::Folder, testsupport::DriveForm::Image),
+                         [](const auto& info) {
+                           return info.param == testsupport::DriveForm::Image ? "DiskImage" : "HostFolder";
+                         });
 
 }  // namespace

@@ -101,6 +101,13 @@ void TestMachine::build() {
       argv.insert(argv.end(), flags.begin(), flags.end());
       r = run(argv, 120s);
       if (r.status != 0) throw std::runtime_error("brakvel9x-machine init --disk failed: " + r.output());
+      // The hives as a Windows disk has them, whatever the host folder kept
+      // of init's attributes on the way.
+      platform::Machine m = open();
+      std::vector<std::string> hives{"System.dat", "User.dat"};
+      if (o.windows == Windows::WinME) hives.push_back("Classes.dat");
+      for (const std::string& h : hives)
+        platform::setAttributes(m, "C:\\WINDOWS\\" + h, platform::kReadOnly | platform::kHidden | platform::kSystem);
     }
 #else
     throw std::runtime_error("this build has no brakvel9x-machine to make an installed machine");

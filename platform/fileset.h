@@ -1,15 +1,14 @@
 #pragma once
-// Files of one folder replaced as one set. Every new file is written to a
-// temporary first; commit() then puts all of them in place at once, so that
-// the folder holds the old files or every new one, never a mix, whenever
-// the process is killed and whoever looks at the files. A set is replaced
-// by building the folder's new contents beside it (the files the set does
-// not touch linked in) and exchanging the two folders in one step; where
-// the host cannot do that (a folder of more than 4096 entries, a file
-// system without the exchange), the files are renamed into place one by
-// one. On a machine, every check a write gets is made before anything is
-// written, and write protection and space once more before commit: names
-// Windows can hold, no disk, write protection, capacity, read-only files.
+// Files of one folder replaced as one set. Every new file is written
+// through its drive's Volume to new space first; commit() then puts all of
+// them in place at once (Volume::commitSet), so that the folder holds the
+// old files or every new one, never a mix, whenever the process is killed
+// and whoever looks at the files. On a folder drive the set may reach into
+// subfolders and its removals go in with it (platform/host_volume.h); on an
+// image, the set is one per folder and removals follow it. Every check a
+// write gets is made before anything is written, and write protection and
+// space once more before commit: names Windows can hold, no disk, write
+// protection, capacity, read-only files.
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -49,7 +48,7 @@ class FileSet {
   // A file of that name is there now, and commit() replaces it.
   bool exists(size_t i) const;
   // The temporary that becomes file i, open for writing: the caller writes
-  // it, makes it durable and closes the descriptor. Folder drives only.
+  // it and closes the descriptor. Folder drives only.
   int create(size_t i);
   // Bytes appended to file i's new contents, on any drive (no create()).
   void write(size_t i, std::string_view bytes);
@@ -66,10 +65,7 @@ class FileSet {
 
  private:
   struct Impl;
-  struct OnImage;
-  friend class FolderSnapshot;
   std::unique_ptr<Impl> impl_;
-  std::unique_ptr<OnImage> image_;  // set when the folder is on an image drive
 };
 
 // Copies files of the machine into a folder as one set (the folder holds
@@ -78,9 +74,9 @@ class FileSet {
 void copyFilesAsSet(const Machine& m, std::string_view folder,
                     const std::vector<std::pair<std::string, std::string>>& fromAndName);
 
-// The named files of a folder as they are now, kept aside (they take no
-// room) so that they can be put back as one set, whatever replaced them
-// meanwhile.
+// The named files of a folder as they are now, kept aside (copied to the
+// host's temporary folder) so that they can be put back as one set,
+// whatever replaced them meanwhile.
 class FolderSnapshot {
  public:
   FolderSnapshot(const Machine& m, std::string_view folder, std::vector<std::string> names);
@@ -98,8 +94,7 @@ class FolderSnapshot {
   std::string folder_;
   std::vector<std::string> names_;
   std::vector<bool> kept_;
-  fs::path keep_;  // host folder holding the kept files
-  bool onImage_ = false;  // kept as copies: an image cannot link
+  fs::path keep_;  // host folder holding copies of the kept files
   std::vector<FileEntry> keptEntries_;
 };
 

@@ -39,28 +39,37 @@ Place child(const Place& folder, const std::string& name) {
 
 }  // namespace
 
-std::optional<Place> place(const Machine& m, std::string_view winPath) {
+Place place(const Machine& m, std::string_view winPath) {
   Place p;
   bool trailing = false;
   std::vector<std::string> parts = winpath::split(winPath, &p.drive, &trailing);
-  if (!m.driveImage(p.drive)) return std::nullopt;
-  p.volume = m.imageVolume(p.drive);
+  p.volume = m.volume(p.drive);
+  if (!p.volume) throw Error(kPathNotFound, std::string(winPath));
+  p.volumeRoot = std::string(1, p.drive) + ":";
   p.parts = parts.size();
   p.rel = joinParts(parts, parts.size());
   p.shown = std::string(winPath);
   return p;
 }
 
+void rethrowNamed(const Error& e, const Place& p, const Place* other) {
+  for (const Place* q : {&p, other}) {
+    if (q && e.detail() == volume::shown(q->root(), q->rel)) throw Error(e.number(), e.description(), q->shown);
+  }
+  throw e;
+}
+
 std::optional<FileEntry> find(const Place& p) {
   try {
     return p.volume->find(p.rel);
-  } catch (const Error&) {
+  } catch (const Error& e) {
+    if (e.number() == kDiskNotReady) rethrowNamed(e, p);
     return std::nullopt;
   }
 }
 
 FileEntry existing(const Place& p) {
-  auto entries = p.volume->walk(p.rel);
+  auto entries = named(p, [&] { return p.volume->walk(p.rel); });
   if (p.parts == 0) return folderEntry();
   if (entries.size() == p.parts) return entries.back();
   if (entries.size() + 1 == p.parts && (entries.empty() || entries.back().isFolder()))
@@ -70,12 +79,12 @@ FileEntry existing(const Place& p) {
 
 std::string readFile(const Place& p) {
   if (existing(p).isFolder()) throw Error(kPathFileAccess, p.shown);
-  return p.volume->readAll(p.rel);
+  return named(p, [&] { return p.volume->readAll(p.rel); });
 }
 
 void readFileInPieces(const Place& p, size_t piece, const std::function<void(std::string_view)>& take) {
   if (existing(p).isFolder()) throw Error(kPathFileAccess, p.shown);
-  auto reader = p.volume->open(p.rel);
+  auto reader = named(p, [&] { return p.volume->open(p.rel); });
   std::string buf(piece > 0 ? piece : 1, '\0');
   for (uint64_t at = 0; at < reader->size();) {
     size_t n = reader->readAt(at, buf.data(), buf.size());
@@ -90,17 +99,22 @@ void replace(const Place& p, uint8_t attributes, bool replaceReadOnly,
   auto old = find(p);
   if (old && old->isFolder()) throw Error(kPathFileAccess, p.shown);
   bool unlocked = false;
-  if (old && (old->attributes & kReadOnly)) {
+  NewFile file{attributes, std::nullopt};
+  if (old && (old->attributes & kReadOnly) && replaceReadOnly && p.volume->replacesReadOnly()) {
+    file.replaceReadOnly = true;
+  } else if (old && (old->attributes & kReadOnly)) {
     if (!replaceReadOnly) throw Error(kPathFileAccess, p.shown);
     // Windows rewrites its hives whatever the flag says; the flag is given
     // back below or by the attributes the new file gets.
-    p.volume->setAttributes(p.rel, old->attributes & static_cast<uint8_t>(~kReadOnly));
+    named(p, [&] { p.volume->setAttributes(p.rel, old->attributes & static_cast<uint8_t>(~kReadOnly)); });
     unlocked = true;
   }
   try {
-    auto w = p.volume->create(p.rel, NewFile{attributes, std::nullopt});
-    produce([&](std::string_view s) { w->write(s); });
-    w->commit();
+    named(p, [&] {
+      auto w = p.volume->create(p.rel, file);
+      produce([&](std::string_view s) { w->write(s); });
+      w->commit();
+    });
   } catch (...) {
     if (unlocked) {
       try {
@@ -116,7 +130,7 @@ void deleteFile(const Place& p) {
   std::string name = nameOf(p.rel);
   if (!hostfs::isWildcard(name)) {
     if (existing(p).isFolder()) throw Error(kPathFileAccess, p.shown);
-    p.volume->remove(p.rel);
+    named(p, [&] { p.volume->remove(p.rel); });
     return;
   }
   Place folder = p;
@@ -134,7 +148,7 @@ void deleteFile(const Place& p) {
   for (const std::string& n : names) {
     Place one = child(folder, n);
     one.shown = p.shown;
-    p.volume->remove(one.rel);
+    named(one, [&] { p.volume->remove(one.rel); });
   }
 }
 
@@ -142,32 +156,27 @@ void renameFile(const Place& from, const Place& to) {
   if (from.drive != to.drive) throw Error(hostfs::kRenameAcrossDrives, to.shown);
   if (from.parts == 0) throw Error(kPathFileAccess, from.shown);
   existing(from);
-  from.volume->rename(from.rel, to.rel, false);
+  named(from, [&] { from.volume->rename(from.rel, to.rel, false); }, &to);
 }
 
 void makeFolder(const Place& p) {
-  auto entries = p.volume->walk(p.rel);
+  auto entries = named(p, [&] { return p.volume->walk(p.rel); });
   std::vector<std::string> parts = volume::split(p.rel, p.shown);
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i < entries.size()) {
       if (!entries[i].isFolder()) throw Error(kPathFileAccess, p.shown);
       continue;
     }
-    p.volume->makeFolder(joinParts(parts, i + 1));
+    Place made = p;
+    made.rel = joinParts(parts, i + 1);
+    named(made, [&] { p.volume->makeFolder(made.rel); });
   }
 }
 
 void removeTree(const Place& p) {
   auto e = find(p);
   if (!e) throw Error(kPathNotFound, p.shown);
-  if (!e->isFolder()) {
-    if (e->attributes & kReadOnly) p.volume->setAttributes(p.rel, e->attributes & static_cast<uint8_t>(~kReadOnly));
-    p.volume->remove(p.rel);
-    return;
-  }
-  for (const FileEntry& c : p.volume->list(p.rel)) removeTree(child(p, c.name));
-  // The drive itself stays; only what it holds goes.
-  if (p.parts > 0) p.volume->removeFolder(p.rel);
+  named(p, [&] { p.volume->removeTree(p.rel); });
 }
 
 std::vector<std::string> dir(const Place& p, uint8_t mask) {

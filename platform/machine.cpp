@@ -15,6 +15,7 @@
 
 #include "platform/error.h"
 #include "platform/fat/fat_volume.h"
+#include "platform/host_volume.h"
 #include "platform/shortname.h"
 #include "platform/temporaries.h"
 #include "platform/text.h"
@@ -245,6 +246,15 @@ std::optional<std::string> Machine::ini(std::string_view section, std::string_vi
   return k->second;
 }
 
+// One FatVolume per image drive, kept for the machine's life: it follows the
+// image file itself (a disk taken out or replaced is noticed on next use).
+// One HostVolume per folder drive.
+struct Machine::Volumes {
+  std::mutex mutex;
+  std::map<char, std::unique_ptr<Volume>> open;
+  std::map<char, std::unique_ptr<HostVolume>> folders;
+};
+
 void Machine::setIni(std::string_view section, std::string_view key, std::string_view value) {
   fs::path iniPath = root_ / "machine.ini";
   std::string text;
@@ -317,6 +327,10 @@ void Machine::setIni(std::string_view section, std::string_view key, std::string
       iniEnv_.emplace_back(std::string(key), ansiValue);
     }
   }
+  if (volumes_ && equalsNoCase(section, "floppy")) {
+    std::lock_guard<std::mutex> lock(volumes_->mutex);
+    for (auto& [letter, v] : volumes_->folders) v->configure(*this);
+  }
 }
 
 // --- drives -------------------------------------------------------------------
@@ -335,12 +349,21 @@ std::optional<fs::path> Machine::driveImage(char letter) const {
   return it->second;
 }
 
-// One FatVolume per image drive, kept for the machine's life: it follows the
-// image file itself (a disk taken out or replaced is noticed on next use).
-struct Machine::Volumes {
-  std::mutex mutex;
-  std::map<char, std::unique_ptr<Volume>> open;
-};
+
+Volume* Machine::volume(char letter) const {
+  char u = upperAnsi(letter);
+  auto it = drives_.find(u);
+  if (it == drives_.end() || !volumes_) return nullptr;
+  if (images_.at(u)) return imageVolume(u);
+  std::lock_guard<std::mutex> lock(volumes_->mutex);
+  auto& slot = volumes_->folders[u];
+  if (!slot) {
+    slot = std::make_unique<HostVolume>(*this, u);
+  } else {
+    slot->configure(*this);  // machine.ini's floppy settings as this copy has them
+  }
+  return slot.get();
+}
 
 Volume* Machine::imageVolume(char letter) const {
   auto image = driveImage(letter);

@@ -61,6 +61,10 @@ class Machine {
   // Error(kDiskNotReady) when the image is gone and Error(57) naming the
   // image when it holds no usable FAT file system.
   Volume* imageVolume(char letter) const;
+  // The file system of a drive, image or folder (platform/host_volume.h),
+  // shared by the copies of this Machine; nullptr when the drive is not
+  // mapped. Throws as imageVolume does.
+  Volume* volume(char letter) const;
   bool isFloppy(char letter) const;  // A: and B:
   std::vector<char> drives() const;
 

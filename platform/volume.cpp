@@ -31,6 +31,30 @@ std::string Volume::readAll(std::string_view path) {
   return out;
 }
 
+void Volume::commitSetAndRemove(const std::vector<FileWriter*>& files, const std::vector<std::string>& removed) {
+  if (!files.empty()) commitSet(files);
+  for (const std::string& path : removed) {
+    std::optional<FileEntry> e = find(path);
+    if (!e) continue;
+    if (e->attributes & kReadOnly) setAttributes(path, e->attributes & static_cast<uint8_t>(~kReadOnly));
+    remove(path);
+  }
+}
+
+void Volume::removeTree(std::string_view path) {
+  std::optional<FileEntry> e = find(path);
+  if (!e) throw Error(kPathNotFound, std::string(path));
+  if (!e->isFolder()) {
+    if (e->attributes & kReadOnly) setAttributes(path, e->attributes & static_cast<uint8_t>(~kReadOnly));
+    remove(path);
+    return;
+  }
+  std::string prefix(path);
+  if (!prefix.empty() && prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
+  for (const FileEntry& c : list(path)) removeTree(prefix + c.name);
+  if (!volume::split(path, std::string(path)).empty()) removeFolder(path);
+}
+
 namespace volume {
 
 std::vector<std::string> split(std::string_view path, const std::string& shown) {

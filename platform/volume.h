@@ -83,6 +83,10 @@ struct FileTimes {
 struct NewFile {
   uint8_t attributes = kArchive;     // read-only, hidden, system, archive
   std::optional<DateTime> modified;  // default: the time of the commit
+  // A read-only file is replaced all the same, in the commit's one step, on
+  // a volume whose replacesReadOnly() says so; the others refuse it as any
+  // read-only target, and their callers take the flag off first.
+  bool replaceReadOnly = false;
 };
 
 struct Space {
@@ -136,11 +140,21 @@ class Volume {
   virtual std::unique_ptr<FileWriter> create(std::string_view path, const NewFile& file = {}) = 0;
   // Commits writers of this volume that all go into one folder, as a set.
   virtual void commitSet(const std::vector<FileWriter*>& files) = 0;
+  // The same, and the named files (paths of this volume) removed, as one
+  // set where the volume can; this one commits first and removes after.
+  virtual void commitSetAndRemove(const std::vector<FileWriter*>& files, const std::vector<std::string>& removed);
+  // Whether a set may also hold writers of the folder's subfolders.
+  virtual bool setsSpanSubfolders() const { return false; }
+  // Whether create() honours NewFile::replaceReadOnly.
+  virtual bool replacesReadOnly() const { return false; }
   virtual void writeInPlace(std::string_view path, std::string_view bytes, bool append) = 0;
 
   virtual void makeFolder(std::string_view path) = 0;    // its folder must exist
   virtual void removeFolder(std::string_view path) = 0;  // an empty folder
   virtual void remove(std::string_view path) = 0;        // a file
+  // A file or a folder with everything it holds, read-only files too; the
+  // root stays, emptied.
+  virtual void removeTree(std::string_view path);
   // Renames or moves a file or folder within the volume. An existing target
   // is error 58, unless replace is set and both are files: then the target
   // is replaced in one step, as a committed writer replaces it.

@@ -1,12 +1,14 @@
 // The volume interface's behaviour, the same on every implementation: the
-// in-memory form and FAT images of each kind. FAT images are checked by
-// fsck.fat after every test.
+// in-memory form, a host folder (as a floppy drive, whose capacity a test
+// can fill) and FAT images of each kind. FAT images are checked by fsck.fat
+// after every test.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <functional>
 #include <optional>
 
+#include "platform/host_volume.h"
 #include "platform/memory_volume.h"
 #include "tests/fat/support.h"
 
@@ -19,7 +21,8 @@ const DateTime kWhen{2001, 2, 3, 4, 5, 6};
 
 struct Target {
   std::string name;
-  std::optional<Kind> kind;  // none: the in-memory form
+  std::optional<Kind> kind;  // none: the in-memory form or a host folder
+  bool host = false;
 };
 
 void PrintTo(const Target& t, std::ostream* os) { *os << t.name; }
@@ -30,6 +33,12 @@ class VolumeTest : public ::testing::TestWithParam<Target> {
     if (GetParam().kind) {
       image_ = makeImage(dir_.path(), *GetParam().kind);
       v_ = mount(*image_);
+    } else if (GetParam().host) {
+      HostVolumeOptions o;
+      o.root = "C:";
+      o.floppy = true;
+      fs::create_directories(dir_ / "drive");
+      v_ = std::make_unique<HostVolume>(dir_ / "drive", o);
     } else {
       MemoryVolumeOptions o;
       o.root = "C:";
@@ -43,10 +52,12 @@ class VolumeTest : public ::testing::TestWithParam<Target> {
       EXPECT_TRUE(fsckClean(*image_, &report)) << report;
     }
   }
-  // Protects the drive: a read-only image file, or the memory form's switch.
+  // Protects the drive: a read-only image file, or the other forms' switch.
   void protect() {
     if (image_) {
       ::chmod(image_->path.c_str(), 0444);
+    } else if (GetParam().host) {
+      static_cast<HostVolume&>(*v_).setWriteProtected(true);
     } else {
       static_cast<MemoryVolume&>(*v_).setWriteProtected(true);
     }
@@ -54,6 +65,8 @@ class VolumeTest : public ::testing::TestWithParam<Target> {
   void unprotect() {
     if (image_) {
       ::chmod(image_->path.c_str(), 0644);
+    } else if (GetParam().host) {
+      static_cast<HostVolume&>(*v_).setWriteProtected(false);
     } else {
       static_cast<MemoryVolume&>(*v_).setWriteProtected(false);
     }
@@ -72,7 +85,10 @@ TEST_P(VolumeTest, NamesLookupAndListing) {
   put(v, "UPPER.TXT", "u");
   put(v, "My Document.text", "d");
   put(v, "a+b,c;d=e[f].txt", "x");
-  put(v, "trailing. . ", "t");  // stored without its trailing dots and blanks
+  // Stored without its trailing dots and blanks; a folder drive keeps them,
+  // as it always has.
+  put(v, "trailing. . ", "t");
+  const bool asGiven = GetParam().host;
   struct Case {
     std::string given, longPath;
   } lookups[] = {
@@ -84,7 +100,8 @@ TEST_P(VolumeTest, NamesLookupAndListing) {
       {"readme.txt...", "readme.txt"},
       {"mydocu~1.tex", "My Document.text"},
       {"A_B_C_~1.TXT", "a+b,c;d=e[f].txt"},
-      {"TRAILING", "trailing"},
+      {"TRAILING", asGiven ? "" : "trailing"},
+      {"trailing. . ", asGiven ? "trailing. . " : "trailing"},
   };
   for (const Case& c : lookups) {
     std::vector<FileEntry> w = v.walk(c.given);
@@ -103,7 +120,8 @@ TEST_P(VolumeTest, NamesLookupAndListing) {
   } expected[] = {
       {"Program Files", "PROGRA~1", kDirectory}, {"readme.txt", "README.TXT", kArchive},
       {"UPPER.TXT", "UPPER.TXT", kArchive},      {"My Document.text", "MYDOCU~1.TEX", kArchive},
-      {"a+b,c;d=e[f].txt", "A_B_C_~1.TXT", kArchive},      {"trailing", "TRAILING", kArchive},
+      {"a+b,c;d=e[f].txt", "A_B_C_~1.TXT", kArchive},
+      {asGiven ? "trailing. . " : "trailing", asGiven ? "TRAILI~1" : "TRAILING", kArchive},
   };
   std::vector<FileEntry> root = v.list("");
   ASSERT_EQ(root.size(), std::size(expected));
@@ -419,7 +437,8 @@ TEST_P(VolumeTest, AFullDiskKeepsTheOldFileAndItsSpace) {
 }
 
 std::vector<Target> targets() {
-  return {{"Memory", std::nullopt}, {"Floppy", Kind::Floppy}, {"Fat16", Kind::Fat16}, {"Fat32Mbr", Kind::Fat32Mbr}};
+  return {{"Memory", std::nullopt},      {"Folder", std::nullopt, true}, {"Floppy", Kind::Floppy},
+          {"Fat16", Kind::Fat16},         {"Fat32Mbr", Kind::Fat32Mbr}};
 }
 
 INSTANTIATE_TEST_SUITE_P(Every, VolumeTest, ::testing::ValuesIn(targets()),

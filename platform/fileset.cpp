@@ -117,7 +117,7 @@ struct FileSet::Impl {
       e.place.rel = folder.rel.empty() ? rel : folder.rel + "\\" + rel;
       e.place.parts = folder.parts + parts.size();
       e.place.shown = e.path;
-      auto entries = imagefs::named(e.place, [&] { return folder.volume->walk(e.place.rel); });
+      auto entries = imagefs::named(e.place, [&] { return folder.volume->peek(e.place.rel); });
       for (size_t i = 0; i + 1 < entries.size(); ++i)
         if (!entries[i].isFolder()) throw Error(kPathFileAccess, e.path);
       if (entries.size() == e.place.parts) {

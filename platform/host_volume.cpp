@@ -285,31 +285,41 @@ void HostVolume::checkSpace(uint64_t adding, uint64_t freeing, const std::string
   if (used + adding > capacity_) throw Error(kDiskFull, shown);
 }
 
-FileEntry HostVolume::entryOf(const fs::path& dir, const std::string& hostName) const {
+FileEntry HostVolume::entryOf(const fs::path& dir, const std::string& hostName, bool full) const {
   fs::path p = dir / hostName;
   HostStat h = statOf(p);
   FileEntry e;
   e.name = utf8ToAnsi(hostName);
-  e.shortName = shortname::of(dir, hostName);
+  if (full) {
+    e.shortName = shortname::of(dir, hostName);
+    e.created = DateTime::fromTime(createdOf(p));
+  } else if (isValid83(e.name)) {
+    e.shortName = upperAnsi(e.name);
+  }
   e.attributes = attrsOf(p, h);
   e.size = h.dir ? 0 : static_cast<uint64_t>(h.st.st_size);
   e.modified = DateTime::fromTime(h.st.st_mtim.tv_sec);
   e.accessed = DateTime::fromTime(h.st.st_atim.tv_sec);
-  e.created = DateTime::fromTime(createdOf(p));
   e.id = static_cast<uint64_t>(h.st.st_ino);
   return e;
 }
 
-std::vector<FileEntry> HostVolume::walk(std::string_view path) {
+std::vector<FileEntry> HostVolume::entries(std::string_view path, bool full) {
   Where w = where(path);
   std::vector<FileEntry> out;
   fs::path dir = folder_;
   for (size_t i = 0; i < w.existing; ++i) {
-    out.push_back(entryOf(dir, w.names[i]));
+    out.push_back(entryOf(dir, w.names[i], full));
     dir /= w.names[i];
   }
   return out;
 }
+
+std::vector<FileEntry> HostVolume::walk(std::string_view path) { return entries(path, true); }
+
+// Checks before a write ask for no short names, which would otherwise be
+// made for every new file of the folder at its next write.
+std::vector<FileEntry> HostVolume::peek(std::string_view path) { return entries(path, false); }
 
 std::vector<FileEntry> HostVolume::list(std::string_view folder) {
   Where w = where(folder);

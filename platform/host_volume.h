@@ -56,6 +56,7 @@ class HostVolume : public Volume {
 
   std::string label() const override;
   std::vector<FileEntry> walk(std::string_view path) override;
+  std::vector<FileEntry> peek(std::string_view path) override;
   std::vector<FileEntry> list(std::string_view folder) override;
   std::unique_ptr<FileReader> open(std::string_view path) override;
   std::unique_ptr<FileWriter> create(std::string_view path, const NewFile& file = {}) override;
@@ -93,7 +94,9 @@ class HostVolume : public Volume {
   void ready(const std::string& shown) const;
   void checkWritable(const std::string& shown) const;
   void checkSpace(uint64_t adding, uint64_t freeing, const std::string& shown) const;
-  FileEntry entryOf(const std::filesystem::path& dir, const std::string& hostName) const;
+  // full: with its short name (made now when it has none) and creation time.
+  FileEntry entryOf(const std::filesystem::path& dir, const std::string& hostName, bool full = true) const;
+  std::vector<FileEntry> entries(std::string_view path, bool full);
 
   std::filesystem::path folder_;
   HostVolumeOptions options_;

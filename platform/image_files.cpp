@@ -61,7 +61,10 @@ void rethrowNamed(const Error& e, const Place& p, const Place* other) {
 
 std::optional<FileEntry> find(const Place& p) {
   try {
-    return p.volume->find(p.rel);
+    std::vector<FileEntry> found = p.volume->peek(p.rel);
+    if (found.size() != p.parts) return std::nullopt;
+    if (found.empty()) return folderEntry();
+    return found.back();
   } catch (const Error& e) {
     if (e.number() == kDiskNotReady) rethrowNamed(e, p);
     return std::nullopt;
@@ -69,7 +72,7 @@ std::optional<FileEntry> find(const Place& p) {
 }
 
 FileEntry existing(const Place& p) {
-  auto entries = named(p, [&] { return p.volume->walk(p.rel); });
+  auto entries = named(p, [&] { return p.volume->peek(p.rel); });
   if (p.parts == 0) return folderEntry();
   if (entries.size() == p.parts) return entries.back();
   if (entries.size() + 1 == p.parts && (entries.empty() || entries.back().isFolder()))
@@ -160,7 +163,7 @@ void renameFile(const Place& from, const Place& to) {
 }
 
 void makeFolder(const Place& p) {
-  auto entries = named(p, [&] { return p.volume->walk(p.rel); });
+  auto entries = named(p, [&] { return p.volume->peek(p.rel); });
   std::vector<std::string> parts = volume::split(p.rel, p.shown);
   for (size_t i = 0; i < parts.size(); ++i) {
     if (i < entries.size()) {

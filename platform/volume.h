@@ -127,6 +127,10 @@ class Volume {
   // The entries of the path's components from the root down, as far as they
   // exist: as many as the path has components when all of them exist.
   virtual std::vector<FileEntry> walk(std::string_view path) = 0;
+  // The same for checks that need no 8.3 names or creation times: a volume
+  // that would first have to make a short name may leave it (and the
+  // creation time) out.
+  virtual std::vector<FileEntry> peek(std::string_view path) { return walk(path); }
   // The entry of path, or nullopt when it does not exist (the root is an
   // entry with empty names and kDirectory).
   std::optional<FileEntry> find(std::string_view path);

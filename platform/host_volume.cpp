@@ -71,7 +71,7 @@ std::time_t createdOf(const fs::path& p) {
 
 void storeCreated(const fs::path& p, std::time_t t) {
   std::string v = std::to_string(static_cast<long long>(t));
-  ::lsetxattr(p.c_str(), kCreatedXattr, v.data(), v.size(), 0);  // kept where supported
+  hostfs::setUserXattr(p, kCreatedXattr, v);
 }
 
 // The entry of dir that a component given by the user names: the name

@@ -180,19 +180,21 @@ void applyAttrs(const fs::path& p, const HostStat& h, uint8_t attrs) {
   if (attrs & kHidden) v += 'H';
   if (attrs & kSystem) v += 'S';
   if (attrs & kArchive) v += 'A';
-  if (!h.link) {
-    // Only a writable file takes new extended attributes from its owner, so a
-    // read-only one is opened up for the moment.
-    const bool locked = !h.dir && !(h.st.st_mode & S_IWUSR);
-    if (locked) ::chmod(p.c_str(), (h.st.st_mode & 07777) | S_IWUSR);
-    lsetxattr(p.c_str(), kAttrXattr, v.data(), v.size(), 0);  // kept where supported
-    if (locked) ::chmod(p.c_str(), h.st.st_mode & 07777);
-  }
+  if (!h.link) setUserXattr(p, kAttrXattr, v);
   if (!h.dir && !h.link) {
     mode_t mode = h.st.st_mode & 07777;
     mode = (attrs & kReadOnly) ? mode & ~(S_IWUSR | S_IWGRP | S_IWOTH) : mode | S_IWUSR;
     if (mode != (h.st.st_mode & 07777) && ::chmod(p.c_str(), mode) != 0) failErrno(errno, p.string());
   }
+}
+
+void setUserXattr(const fs::path& p, const char* name, std::string_view value) {
+  if (::lsetxattr(p.c_str(), name, value.data(), value.size(), 0) == 0 || errno != EACCES) return;
+  struct stat st;
+  if (::lstat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IWUSR)) return;
+  if (::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) return;
+  ::lsetxattr(p.c_str(), name, value.data(), value.size(), 0);
+  ::chmod(p.c_str(), st.st_mode & 07777);
 }
 
 // A written file gets the archive bit, keeping its others.

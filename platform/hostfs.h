@@ -58,6 +58,9 @@ bool readOnlyMode(const HostStat& h);
 void refuseReadOnly(const HostStat& h, std::string_view path);
 uint8_t attrsOf(const fs::path& p, const HostStat& h);
 void applyAttrs(const fs::path& p, const HostStat& h, uint8_t attrs);
+// Sets an extended attribute of the user where the host keeps them; a
+// read-only file, which takes none from its owner, is opened up for the moment.
+void setUserXattr(const fs::path& p, const char* name, std::string_view value);
 // A written file gets the archive bit, keeping its others.
 void markArchive(const fs::path& p);
 

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/hostfs.h"
 #include "platform/machine.h"
 #include "platform/temporaries.h"
 #include "platform/text.h"
@@ -243,7 +244,7 @@ std::optional<std::string> stored(const fs::path& file) {
 
 void store(const fs::path& file, const std::string& shortName, const std::string& longHostName) {
   std::string v = shortName + "\n" + longHostName;
-  lsetxattr(file.c_str(), kXattr, v.data(), v.size(), 0);
+  hostfs::setUserXattr(file, kXattr, v);
 }
 
 

@@ -40,11 +40,6 @@ bool isDir(const fs::path& p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool hostExists(const fs::path& p) {
-  struct stat st;
-  return ::lstat(p.c_str(), &st) == 0;
-}
-
 int64_t birthNanos(const fs::path& p) {
   struct statx sx {};
   if (statx(AT_FDCWD, p.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BTIME | STATX_MTIME, &sx) == 0) {
@@ -72,26 +67,6 @@ std::time_t createdOf(const fs::path& p) {
 void storeCreated(const fs::path& p, std::time_t t) {
   std::string v = std::to_string(static_cast<long long>(t));
   hostfs::setUserXattr(p, kCreatedXattr, v);
-}
-
-// The entry of dir that a component given by the user names: the name
-// itself, the same without letter case or trailing dots and blanks, or an
-// 8.3 name given to it.
-std::optional<std::string> findEntry(const fs::path& dir, const std::string& ansi) {
-  std::string host = ansiToUtf8(ansi);
-  if (host.size() <= 255 && !temporaries::isTemporary(host) && hostExists(dir / host)) return host;
-  std::string_view plain = volume::withoutTrailing(ansi);
-  if (plain.empty()) return std::nullopt;
-  std::optional<std::string> best;
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    if (temporaries::isTemporary(name)) continue;
-    if (equalsNoCase(utf8ToAnsi(name), plain) && (!best || name < *best)) best = name;
-  }
-  if (best) return best;
-  if (plain.find('~') != std::string_view::npos && isValid83(plain)) return shortname::find(dir, plain);
-  return std::nullopt;
 }
 
 void copyXattrs(const fs::path& from, const fs::path& to) {
@@ -226,7 +201,7 @@ HostVolume::Where HostVolume::where(std::string_view path) {
   bool found = true;
   for (const std::string& part : w.parts) {
     std::optional<std::string> entry;
-    if (found) entry = findEntry(cur, part);
+    if (found) entry = shortname::entryNamed(cur, part);
     if (entry) {
       ++w.existing;
       w.names.push_back(*entry);

@@ -452,31 +452,6 @@ bool isDir(const fs::path& p) {
   return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Windows ignores trailing dots and blanks of a name.
-std::string_view withoutTrailing(std::string_view s) {
-  while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.remove_suffix(1);
-  return s;
-}
-
-std::optional<std::string> findEntry(const fs::path& dir, const std::string& ansi) {
-  std::string host = ansiToUtf8(ansi);
-  if (host.size() <= 255 && hostExists(dir / host)) return host;
-  std::string_view plain = withoutTrailing(ansi);
-  if (plain.empty()) return std::nullopt;
-  std::optional<std::string> best;
-  std::error_code ec;
-  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = it->path().filename().string();
-    if (temporaries::isTemporary(name)) continue;
-    if (equalsNoCase(utf8ToAnsi(name), plain) && (!best || name < *best)) best = name;
-  }
-  if (best) return best;
-  if (plain.find('~') != std::string_view::npos && isValid83(plain)) {
-    return shortname::find(dir, plain);
-  }
-  return std::nullopt;
-}
-
 }  // namespace
 
 Walk walk(const Machine& m, std::string_view winPath) {
@@ -494,7 +469,7 @@ Walk walk(const Machine& m, std::string_view winPath) {
   bool found = isDir(cur);
   for (const std::string& part : parts) {
     std::optional<std::string> entry;
-    if (found) entry = findEntry(cur, part);
+    if (found) entry = shortname::entryNamed(cur, part);
     if (entry) {
       ++w.existing;
       w.hostNames.push_back(*entry);

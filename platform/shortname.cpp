@@ -18,6 +18,7 @@
 #include "platform/machine.h"
 #include "platform/temporaries.h"
 #include "platform/text.h"
+#include "platform/volume.h"
 
 namespace platform::shortname {
 
@@ -235,6 +236,25 @@ std::optional<std::string> find(const fs::path& dir, std::string_view shortAnsi)
   for (auto& [host, s] : assignAll(dir)) {
     if (equalsNoCase(s, shortAnsi)) return host;
   }
+  return std::nullopt;
+}
+
+std::optional<std::string> entryNamed(const fs::path& dir, const std::string& ansi) {
+  std::string host = ansiToUtf8(ansi);
+  struct stat st;
+  if (host.size() <= 255 && !temporaries::isTemporary(host) && ::lstat((dir / host).c_str(), &st) == 0)
+    return host;
+  std::string_view plain = volume::withoutTrailing(ansi);
+  if (plain.empty()) return std::nullopt;
+  std::optional<std::string> best;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (temporaries::isTemporary(name)) continue;
+    if (equalsNoCase(utf8ToAnsi(name), plain) && (!best || name < *best)) best = name;
+  }
+  if (best) return best;
+  if (plain.find('~') != std::string_view::npos && isValid83(plain)) return find(dir, plain);
   return std::nullopt;
 }
 

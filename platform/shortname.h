@@ -34,6 +34,11 @@ std::string of(const fs::path& dir, const std::string& hostName);
 // The host name of the entry of dir whose short form is shortAnsi, if any.
 std::optional<std::string> find(const fs::path& dir, std::string_view shortAnsi);
 
+// The host name of the entry of dir that a component a user gave names: the
+// name itself, the same without letter case or trailing dots and blanks, or
+// an 8.3 name given to it. Temporaries are never named.
+std::optional<std::string> entryNamed(const fs::path& dir, const std::string& ansi);
+
 // The short name stored with file when it is still valid for its name.
 std::optional<std::string> stored(const fs::path& file);
 

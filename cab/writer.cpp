@@ -89,7 +89,17 @@ class Deflater {
     z_.next_out = data + 2;
     z_.avail_out = static_cast<uInt>(out.bytes.size() - 10);
     if (deflate(&z_, Z_FINISH) != Z_STREAM_END) throw CabError("the compressor failed");
-    finish(out, 2 + z_.total_out, n);
+    size_t packed = z_.total_out;
+    // zlib ends a deflate block every 16K literals, so input that does not
+    // compress costs two stored blocks' headers; one does.
+    if (packed > n + 5) {
+      data[2] = 0x01;  // final stored block
+      set16(data + 3, static_cast<uint32_t>(n));
+      set16(data + 5, static_cast<uint32_t>(~n & 0xFFFF));
+      std::memcpy(data + 7, in, n);
+      packed = n + 5;
+    }
+    finish(out, 2 + packed, n);
   }
 
   static void finish(Block& out, size_t dataSize, size_t uncompressed) {

@@ -1,5 +1,7 @@
 // cab_bench: our cabinet maker and extractor against gcab and cabextract.
 //   cab_bench [BIN_DIR [WORK_DIR [BIG_MIB]]]
+// Makes two 64 MiB system-file sets, registry text and CREG hives, and
+// compares the makers on both and the extractors on the first.
 // BIN_DIR holds makecab and pux (default: beside this program); WORK_DIR
 // takes the data (default $TMPDIR or /tmp); BIG_MIB is the size of the
 // peak-memory input (default $CAB_BENCH_BIG_MIB or 1024). Prints median
@@ -17,67 +19,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/sets/sets.h"
+
 namespace fs = std::filesystem;
 
 namespace {
-
-// Text shaped like a registry hive: keys, GUIDs, paths, dwords, hex runs.
-std::string registryChunk(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  static const char* words[] = {"Software", "Microsoft", "Windows", "CurrentVersion", "Explorer",
-                                "Shell Folders", "Control Panel", "Desktop", "Uninstall", "Classes",
-                                "CLSID", "InprocServer32", "System", "CurrentControlSet", "Services",
-                                "VxD", "Enum", "Network", "Fonts", "International"};
-  std::string out;
-  out.reserve(n + 512);
-  char buf[128];
-  while (out.size() < n) {
-    out += "[HKEY_LOCAL_MACHINE";
-    for (int i = 0, depth = 2 + static_cast<int>(rng() % 4); i < depth; ++i) out += std::string("\\") + words[rng() % 20];
-    if (rng() % 3 == 0) {
-      std::snprintf(buf, sizeof buf, "\\{%08X-%04X-%04X-%04X-%08X%04X}", static_cast<unsigned>(rng()),
-                    static_cast<unsigned>(rng() & 0xFFFF), static_cast<unsigned>(rng() & 0xFFFF),
-                    static_cast<unsigned>(rng() & 0xFFFF), static_cast<unsigned>(rng()),
-                    static_cast<unsigned>(rng() & 0xFFFF));
-      out += buf;
-    }
-    out += "]\r\n";
-    for (int v = 0, values = 1 + static_cast<int>(rng() % 5); v < values; ++v) {
-      out += std::string("\"") + words[rng() % 20] + "\"=";
-      switch (rng() % 3) {
-        case 0: out += "\"C:\\WINDOWS\\SYSTEM\\" + std::string(words[rng() % 20]) + ".DLL\""; break;
-        case 1:
-          std::snprintf(buf, sizeof buf, "dword:%08x", static_cast<unsigned>(rng() % 4096));
-          out += buf;
-          break;
-        default:
-          out += "hex:";
-          for (int i = 0, k = 4 + static_cast<int>(rng() % 12); i < k; ++i) {
-            std::snprintf(buf, sizeof buf, "%02x%s", static_cast<unsigned>(rng() & 0xFF), i + 1 < k ? "," : "");
-            out += buf;
-          }
-      }
-      out += "\r\n";
-    }
-    out += "\r\n";
-  }
-  out.resize(n);
-  return out;
-}
-
-void writeSet(const fs::path& file, size_t bytes, unsigned seed) {
-  std::ofstream f(file, std::ios::binary | std::ios::trunc);
-  const size_t chunk = 4u << 20;
-  for (size_t done = 0; done < bytes; done += chunk) {
-    std::string c = registryChunk(std::min(chunk, bytes - done), seed++);
-    f.write(c.data(), static_cast<std::streamsize>(c.size()));
-  }
-}
 
 struct Result {
   double seconds = 0;
@@ -154,6 +104,70 @@ int fail(const std::string& what) {
   return 1;
 }
 
+// Makecab with the program's directive against gcab -c -z on the files of
+// `dir`, turn about, each first in every other round, so that a slow spell
+// of the machine falls on both; plus Makecab on one core, whose cabinet must
+// be the same bytes. The goal is judged on the medians. Leaves TAG.cab in
+// `work`; false when a tool failed or the bytes differ.
+bool compareMaking(const fs::path& work, const std::string& makecab, const char* what, const fs::path& dir,
+                   const std::vector<std::string>& names, const std::string& tag) {
+  constexpr int kMakeRounds = 7;
+  uintmax_t total = 0;
+  for (auto& n : names) total += fs::file_size(dir / n);
+  directive(work / (tag + ".ddf"), dir, names, tag + ".cab");
+  directive(work / (tag + "-one.ddf"), dir, names, tag + "-one.cab");
+  fs::path gcabFile = work / (tag + "-gcab.cab");
+  std::vector<std::string> gcab = {"gcab", "-c", "-z", gcabFile.string()};
+  gcab.insert(gcab.end(), names.begin(), names.end());
+  Runs ours, one, theirs;
+  for (int round = 0; round < kMakeRounds; ++round) {
+    for (int turn = 0; turn < 2; ++turn) {
+      if ((turn == 0) == (round % 2 == 0)) {
+        ours.results.push_back(runIn(work, {makecab, "/f", (work / (tag + ".ddf")).string()}));
+        if (ours.results.back().status != 0) {
+          fail("makecab failed");
+          return false;
+        }
+      } else {
+        fs::remove(gcabFile);
+        theirs.results.push_back(runIn(dir, gcab));
+        if (theirs.results.back().status != 0) {
+          fail("gcab -c -z failed (is gcab installed?)");
+          return false;
+        }
+      }
+    }
+    one.results.push_back(
+        runIn(work, {makecab, "/f", (work / (tag + "-one.ddf")).string()}, {"BRAKVEL9X_CAB_THREADS=1"}));
+    if (one.results.back().status != 0) {
+      fail("makecab failed on one core");
+      return false;
+    }
+  }
+  uintmax_t oursSize = fs::file_size(work / (tag + ".cab"));
+  uintmax_t theirSize = fs::file_size(gcabFile);
+  bool identical = sameFile(work / (tag + ".cab"), work / (tag + "-one.cab"));
+  fs::remove(gcabFile);
+  fs::remove(work / (tag + "-one.cab"));
+
+  std::printf("making %s (%.1f MiB), the program's directive (MSZIP, level 7, reserve 6144), medians of %d rounds:\n",
+              what, mib(total), kMakeRounds);
+  auto line = [&](const char* who, const Runs& r, const std::string& tail) {
+    double wall = r.median(), cpu = r.median(&Result::cpu);
+    std::printf("%-18s %7.3f s (cpu %6.3f s, %.2f cores)  %7.1f MiB/s  best %.3f s  %s\n", who, wall, cpu,
+                cpu / wall, mib(total) / wall, r.best().seconds, tail.c_str());
+  };
+  line("maker (all cores)", ours, std::to_string(oursSize) + " bytes");
+  line("maker (one core)", one, std::string("byte-identical: ") + (identical ? "yes" : "NO"));
+  line("gcab -c -z", theirs, std::to_string(theirSize) + " bytes");
+  std::printf("  throughput maker/gcab %.2fx from the medians (goal >= 1.7x; best runs %.2fx), "
+              "size maker/gcab %.3f (goal <= 1)\n\n",
+              theirs.median() / ours.median(), theirs.best().seconds / ours.best().seconds,
+              static_cast<double>(oursSize) / static_cast<double>(theirSize));
+  if (!identical) fail("the cabinet made on one core differs from the one made on all");
+  return identical;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -172,63 +186,30 @@ int main(int argc, char** argv) {
     }
   } cleanup{work};
 
-  std::printf("cab_bench: %u cores, work folder %s\n", std::thread::hardware_concurrency(), work.c_str());
-  // 64 MiB shaped like a system-file set.
-  std::vector<std::pair<std::string, size_t>> set = {{"System.dat", 36u << 20}, {"User.dat", 14u << 20},
-                                                     {"Classes.dat", 14u << 20}, {"System.ini", 4096},
-                                                     {"Win.ini", 8192}};
+  std::printf("cab_bench: %u cores, work folder %s\n\n", std::thread::hardware_concurrency(), work.c_str());
+  // 64 MiB shaped like a system-file set, twice: registry text, on which
+  // the goal was first set, and CREG hives, as the program archives them.
+  const std::vector<std::pair<std::string, size_t>> set = {{"System.dat", (36u << 20) - 12288},
+                                                           {"User.dat", 14u << 20}, {"Classes.dat", 14u << 20},
+                                                           {"System.ini", 4096}, {"Win.ini", 8192}};
   std::vector<std::string> names;
   uintmax_t total = 0;
   unsigned seed = 1;
+  fs::create_directories(work / "hives");
   for (auto& [n, size] : set) {
-    size_t s = n.ends_with(".ini") ? size : size - (n == "System.dat" ? 12288 : 0);
-    writeSet(work / "set" / n, s, seed += 100);
+    benchsets::writeRegistryText(work / "set" / n, size, seed += 100);
+    if (n.ends_with(".dat"))
+      std::ofstream(work / "hives" / n, std::ios::binary) << benchsets::cregHive(size, seed);
+    else
+      fs::copy_file(work / "set" / n, work / "hives" / n);
     names.push_back(n);
-    total += s;
+    total += size;
   }
-  std::printf("set: %.1f MiB in %zu files\n\n", mib(total), names.size());
-
-  // Turn about, each first in every other round, so that a slow spell of
-  // the machine falls on both; the goal is judged on the medians.
-  constexpr int kMakeRounds = 7;
-  directive(work / "ours.ddf", work / "set", names, "ours.cab");
-  directive(work / "one.ddf", work / "set", names, "one.cab");
-  std::vector<std::string> gcab = {"gcab", "-c", "-z", (work / "gcab.cab").string()};
-  gcab.insert(gcab.end(), names.begin(), names.end());
-  Runs ours, one, theirs;
-  for (int round = 0; round < kMakeRounds; ++round) {
-    for (int turn = 0; turn < 2; ++turn) {
-      if ((turn == 0) == (round % 2 == 0)) {
-        ours.results.push_back(runIn(work, {makecab, "/f", (work / "ours.ddf").string()}));
-        if (ours.results.back().status != 0) return fail("makecab failed");
-      } else {
-        fs::remove(work / "gcab.cab");
-        theirs.results.push_back(runIn(work / "set", gcab));
-        if (theirs.results.back().status != 0) return fail("gcab -c -z failed (is gcab installed?)");
-      }
-    }
-    one.results.push_back(
-        runIn(work, {makecab, "/f", (work / "one.ddf").string()}, {"BRAKVEL9X_CAB_THREADS=1"}));
-    if (one.results.back().status != 0) return fail("makecab failed on one core");
-  }
-  uintmax_t oursSize = fs::file_size(work / "ours.cab");
-  uintmax_t theirSize = fs::file_size(work / "gcab.cab");
-  bool identical = sameFile(work / "ours.cab", work / "one.cab");
-
-  std::printf("making, the program's directive (MSZIP, level 7, reserve 6144), medians of %d rounds:\n",
-              kMakeRounds);
-  auto line = [&](const char* what, const Runs& r, const std::string& tail) {
-    double wall = r.median(), cpu = r.median(&Result::cpu);
-    std::printf("%-18s %7.3f s (cpu %6.3f s, %.2f cores)  %7.1f MiB/s  best %.3f s  %s\n", what, wall, cpu,
-                cpu / wall, mib(total) / wall, r.best().seconds, tail.c_str());
-  };
-  line("maker (all cores)", ours, std::to_string(oursSize) + " bytes");
-  line("maker (one core)", one, std::string("byte-identical: ") + (identical ? "yes" : "NO"));
-  line("gcab -c -z", theirs, std::to_string(theirSize) + " bytes");
-  std::printf("  throughput maker/gcab %.2fx from the medians (goal >= 1.7x; best runs %.2fx), "
-              "size maker/gcab %.3f (goal <= 1)\n\n",
-              theirs.median() / ours.median(), theirs.best().seconds / ours.best().seconds,
-              static_cast<double>(oursSize) / static_cast<double>(theirSize));
+  if (!compareMaking(work, makecab, "registry text", work / "set", names, "ours") ||
+      !compareMaking(work, makecab, "CREG hives", work / "hives", names, "hives"))
+    return 1;
+  fs::remove_all(work / "hives");
+  fs::remove(work / "hives.cab");
 
   // Turn about, so that neither meets the other's write-back alone. Into
   // empty folders, as a restore extracts; then over the files of the round
@@ -259,14 +240,17 @@ int main(int argc, char** argv) {
         return false;
       }
     }
-    const Result &px = pxs.best(), &cx = cxs.best();
-    std::printf("%s\n", fresh ? "into empty folders:" : "over the files of the round before:");
-    std::printf("pux                %7.3f s (cpu %6.3f s)  %7.1f MiB/s  median %.3f s\n", px.seconds, px.cpu,
-                mib(total) / px.seconds, pxs.median());
-    std::printf("cabextract         %7.3f s (cpu %6.3f s)  %7.1f MiB/s  median %.3f s\n", cx.seconds, cx.cpu,
-                mib(total) / cx.seconds, cxs.median());
-    std::printf("  time pux/cabextract %.2f, median %.2f (goal <= 1)\n\n", px.seconds / cx.seconds,
-                pxs.median() / cxs.median());
+    std::printf("%s medians of %d rounds:\n", fresh ? "into empty folders," : "over the files of the round before,",
+                kRounds);
+    auto line = [&](const char* who, const Runs& r) {
+      double wall = r.median();
+      std::printf("%-18s %7.3f s (cpu %6.3f s)  %7.1f MiB/s  best %.3f s\n", who, wall, r.median(&Result::cpu),
+                  mib(total) / wall, r.best().seconds);
+    };
+    line("pux", pxs);
+    line("cabextract", cxs);
+    std::printf("  time pux/cabextract %.2f from the medians (goal <= 1; best runs %.2f)\n\n",
+                pxs.median() / cxs.median(), pxs.best().seconds / cxs.best().seconds);
     fs::remove_all(work / "x1");
     fs::remove_all(work / "x2");
     return true;
@@ -274,12 +258,10 @@ int main(int argc, char** argv) {
   // pux makes every file durable (fdatasync) before renaming it into place;
   // cabextract leaves its output to the page cache.
   if (!compare(true) || !compare(false)) return 1;
-  fs::remove(work / "gcab.cab");
-  fs::remove(work / "one.cab");
 
   // Peak memory on a large input.
   fs::create_directories(work / "big");
-  writeSet(work / "big" / "System.dat", bigMiB << 20, 7777);
+  benchsets::writeRegistryText(work / "big" / "System.dat", bigMiB << 20, 7777);
   directive(work / "big.ddf", work / "big", {"System.dat"}, "big.cab");
   // A child's peak counts what it had before its exec, a copy of this
   // process: give the heap back first so that the figure is the tool's.

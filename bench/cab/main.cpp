@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/sets/sets.h"
+#include "tests/support/generated_sets.h"
 
 namespace fs = std::filesystem;
 
@@ -197,9 +197,9 @@ int main(int argc, char** argv) {
   unsigned seed = 1;
   fs::create_directories(work / "hives");
   for (auto& [n, size] : set) {
-    benchsets::writeRegistryText(work / "set" / n, size, seed += 100);
+    generated::writeRegistryText(work / "set" / n, size, seed += 100);
     if (n.ends_with(".dat"))
-      std::ofstream(work / "hives" / n, std::ios::binary) << benchsets::cregHive(size, seed);
+      std::ofstream(work / "hives" / n, std::ios::binary) << generated::cregHive(size, seed);
     else
       fs::copy_file(work / "set" / n, work / "hives" / n);
     names.push_back(n);
@@ -261,7 +261,7 @@ int main(int argc, char** argv) {
 
   // Peak memory on a large input.
   fs::create_directories(work / "big");
-  benchsets::writeRegistryText(work / "big" / "System.dat", bigMiB << 20, 7777);
+  generated::writeRegistryText(work / "big" / "System.dat", bigMiB << 20, 7777);
   directive(work / "big.ddf", work / "big", {"System.dat"}, "big.cab");
   // A child's peak counts what it had before its exec, a copy of this
   // process: give the heap back first so that the figure is the tool's.

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/sets/sets.h"
+#include "tests/support/generated_sets.h"
 #include "cab/stream.h"
 #include "cab/writer.h"
 
@@ -111,8 +111,8 @@ struct Row {
 int main(int argc, char** argv) {
   size_t mib = argc > 1 ? std::stoul(argv[1]) : 32;
   const std::vector<std::pair<const char*, std::string>> inputs = {
-      {"registry text", benchsets::registryText(mib << 20, 101)},
-      {"CREG hive", benchsets::cregHive(mib << 20, 101)},
+      {"registry text", generated::registryText(mib << 20, 101)},
+      {"CREG hive", generated::cregHive(mib << 20, 101)},
       {"noise", noise(mib << 18)}};
 
   for (auto& [what, data] : inputs) {

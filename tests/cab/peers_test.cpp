@@ -2,12 +2,9 @@
 // through our reader.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "cab/reader.h"
-#include "platform/registry/creg_file.h"
-#include "platform/registry/key_tree.h"
 #include "support.h"
+#include "tests/support/generated_sets.h"
 
 using namespace cabtest;
 
@@ -88,27 +85,6 @@ TEST_F(Peers, AcceptOurCabinetsAndGiveBackTheBytes) {
   }
 }
 
-// A CREG hive of COM classes, as System.dat holds them: GUID names, server
-// paths and a little binary data per key.
-std::string cregHive(size_t classes, unsigned seed) {
-  std::mt19937 rng(seed);
-  platform::hive::Hive h("HKEY_LOCAL_MACHINE");
-  auto& clsid = h.top().addChild("SOFTWARE").addChild("Classes").addChild("CLSID");
-  char name[64];
-  for (size_t i = 0; i < classes; ++i) {
-    std::snprintf(name, sizeof name, "{%08X-%04X-%04X-0000-%08X0000}", static_cast<unsigned>(rng()),
-                  static_cast<unsigned>(rng() & 0xFFFF), static_cast<unsigned>(rng() & 0xFFFF),
-                  static_cast<unsigned>(rng()));
-    auto& c = clsid.addChild(name);
-    c.setValue("", 1, "Object " + std::to_string(rng() % 500) + '\0');
-    auto& server = c.addChild("InprocServer32");
-    server.setValue("", 1, "C:\\WINDOWS\\SYSTEM\\OLE" + std::to_string(rng() % 100) + ".DLL" + '\0');
-    server.setValue("ThreadingModel", 1, std::string(rng() % 2 ? "Apartment" : "Both") + '\0');
-    server.setValue("Flags", 3, randomBytes(4 + rng() % 12, static_cast<unsigned>(i)));
-  }
-  return platform::hive::cregBytes(h.top());
-}
-
 // gcab -c -z compresses each block alone at zlib's default level; ours are
 // primed with the input before them, which must never cost size, not even
 // where nothing compresses.
@@ -116,7 +92,8 @@ TEST_F(Peers, OurCabinetsAreNoLargerThanGcabsCompressedOnes) {
   const std::vector<PeerCase> cases = {
       {"system-file set", sample()},
       {"CREG hives",
-       {{"System.dat", cregHive(6000, 31)}, {"User.dat", cregHive(900, 32)}, {"System.ini", "[boot]\r\n"}}},
+       {{"System.dat", generated::cregHive(1500000, 31)}, {"User.dat", generated::cregHive(200000, 32)},
+        {"System.ini", "[boot]\r\n"}}},
       {"matches across blocks and batches", peerCases()[2].files},
       {"noise only", {{"noise.bin", randomBytes(300000, 33)}}},
       {"zeros", {{"zeros.bin", std::string(1 << 20, '\0')}}},

@@ -1,4 +1,4 @@
-#include "bench/sets/sets.h"
+#include "tests/support/generated_sets.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include "platform/registry/creg_file.h"
 #include "platform/registry/key_tree.h"
 
-namespace benchsets {
+namespace generated {
 
 namespace {
 
@@ -133,4 +133,4 @@ std::string cregHive(size_t bytes, unsigned seed) {
   return platform::hive::cregBytes(top);
 }
 
-}  // namespace benchsets
+}  // namespace generated

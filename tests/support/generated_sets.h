@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-namespace benchsets {
+namespace generated {
 
 // Registry export text: keys, GUIDs, paths, dwords, hex runs.
 std::string registryText(size_t bytes, unsigned seed);
@@ -18,4 +18,4 @@ std::string cregHive(size_t bytes, unsigned seed);
 // Writes registryText to `file` in 4 MiB pieces.
 void writeRegistryText(const std::filesystem::path& file, size_t bytes, unsigned seed);
 
-}  // namespace benchsets
+}  // namespace generated
